@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Installs, from Debian 12's packages, everything needed to build the probe and run its tests.
+# Safe to run again: packages already present are not fetched twice.
+set -euo pipefail
+
+packages=(
+  # build
+  build-essential cmake ninja-build pkg-config clang-format
+  libpq-dev libcurl4-openssl-dev nlohmann-json3-dev libgtest-dev
+  # test servers: PostgreSQL
+  postgresql
+)
+
+missing=()
+for package in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||
+    missing+=("$package")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
+echo "Instalando: ${missing[*]}"
+$sudo apt-get update -qq
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends \
+  "${missing[@]}" >/dev/null

@@ -1,0 +1,76 @@
+#include "app/entry.hpp"
+
+#include <csignal>
+#include <cstdlib>
+#include <new>
+#include <span>
+#include <string>
+
+#include "app/constants.hpp"
+#include "app/hidden_arguments.hpp"
+#include "app/main_pass.hpp"
+#include "app/run_settings.hpp"
+#include "console/line_output.hpp"
+#include "outside/components.hpp"
+#include "outside/runtime_limit.hpp"
+
+namespace sonda {
+
+namespace {
+
+constexpr int kStatusDone = 0;
+constexpr int kStatusFailure = 1;
+constexpr int kStatusUnflushed = 2;
+
+void report_unexpected(std::string_view kind, std::string_view message) {
+  // Whatever the run wrote before failing still reaches standard output, ahead of the diagnostic.
+  (void)standard_output().flush();
+  write_error_line("sonda-cobranca: erro inesperado: " + std::string(kind) + ": " +
+                   std::string(message));
+}
+
+int finish(int status) { return standard_output().flush() ? status : kStatusUnflushed; }
+
+// The main pass under the runtime limit; every failure is turned into the exit status here.
+int guarded_main_pass(const RunSettings& settings, std::string_view invocation_name) {
+  try {
+    return finish(main_pass(settings, invocation_name));
+  } catch (const TimeoutException& timeout) {
+    standard_output().line(timeout.what());
+    return finish(kStatusDone);
+  } catch (const Failure& failure) {
+    report_unexpected(failure.kind(), failure.what());
+  } catch (const std::bad_alloc&) {
+    report_unexpected("MemoryError", "memória insuficiente");
+  } catch (const std::exception& error) {
+    report_unexpected("InternalError", error.what());
+  }
+  return kStatusFailure;
+}
+
+}  // namespace
+
+int run_program(int argc, char** argv) {
+  // A closed pipe must show up as a failed write, not end the process silently.
+  std::signal(SIGPIPE, SIG_IGN);
+  try {
+    prepare_outside_components();
+  } catch (const Failure& failure) {
+    report_unexpected(failure.kind(), failure.what());
+    return kStatusFailure;
+  }
+
+  const std::string_view invocation_name = argc > 0 ? argv[0] : "";
+  const std::span<const char* const> arguments(argv + (argc > 0 ? 1 : 0),
+                                               argc > 0 ? static_cast<std::size_t>(argc - 1) : 0);
+  const auto settings = read_run_settings(arguments);
+  if (!settings) {
+    standard_output().line(wrong_count_line(arguments.size()));
+    (void)standard_output().flush();
+    return kStatusFailure;
+  }
+  hide_password_arguments(argc, argv);
+  return guarded_main_pass(*settings, invocation_name);
+}
+
+}  // namespace sonda

@@ -1,0 +1,58 @@
+#include "app/launch.hpp"
+
+#include <unistd.h>
+
+#include <cstdlib>
+
+#include "outside/launcher.hpp"
+
+namespace sonda {
+
+namespace {
+
+constexpr std::string_view kLaunchMarker = "launch_";
+
+// Host names and modes become part of a file name: anything but letters, digits, '-', '_' and
+// '.' turns into '_', so that no name can reach another folder.
+std::string file_name_part(std::string_view text) {
+  std::string part;
+  for (const char c : text) {
+    const bool safe = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                      c == '-' || c == '_' || c == '.';
+    part.push_back(safe ? c : '_');
+  }
+  if (part.empty() || part.find_first_not_of('.') == std::string::npos) part = "_" + part;
+  return part;
+}
+
+std::string log_folder() {
+  if (const char* folder = std::getenv("SONDA_LOG_DIR"); folder && *folder) return folder;
+  if (::access("/var/log/sonda-cobranca", W_OK | X_OK) == 0) return "/var/log/sonda-cobranca";
+  if (const char* folder = std::getenv("TMPDIR"); folder && *folder) return folder;
+  return "/tmp";
+}
+
+}  // namespace
+
+std::string launched_mode(std::string_view mode) {
+  const std::size_t marker = mode.find(kLaunchMarker);
+  return std::string(mode.substr(marker + kLaunchMarker.size()));
+}
+
+std::string launch_log_path(std::string_view zabbix_host, std::string_view launched) {
+  return log_folder() + "/sonda-cobranca-" + file_name_part(zabbix_host) + "-" +
+         file_name_part(launched) + ".log";
+}
+
+void launch(const std::string& mode, const RunSettings& settings,
+            std::string_view invocation_name) {
+  DetachedRun run;
+  run.invocation_name = std::string(invocation_name);
+  run.arguments = full_form_arguments(settings);
+  run.arguments.front() = launched_mode(mode);
+  run.description = "\"" + run.arguments.front() + "\" para " + settings.zabbix_host.value();
+  run.log_path = launch_log_path(settings.zabbix_host.value(), run.arguments.front());
+  start_detached(run);
+}
+
+}  // namespace sonda

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "app/run_settings.hpp"
+
+namespace sonda {
+
+// The mode of the background run: the text after the first "launch_" of `mode`.
+std::string launched_mode(std::string_view mode);
+
+// Where a background run writes its output: SONDA_LOG_DIR when set, otherwise
+// /var/log/sonda-cobranca when it is a writable folder, otherwise the temporary folder
+// (TMPDIR or /tmp); the file is named after the zabbix host and the mode.
+std::string launch_log_path(std::string_view zabbix_host, std::string_view launched);
+
+// Starts, detached, a new run of this program with the same seventeen arguments, whose mode is
+// the text after the first "launch_" of `mode`, and returns at once. Raises LaunchError when it
+// cannot be started.
+void launch(const std::string& mode, const RunSettings& settings, std::string_view invocation_name);
+
+}  // namespace sonda

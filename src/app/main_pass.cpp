@@ -1,0 +1,46 @@
+#include "app/main_pass.hpp"
+
+#include <charconv>
+#include <cstdlib>
+#include <string>
+
+#include "app/constants.hpp"
+#include "app/launch.hpp"
+#include "app/zabbix_server.hpp"
+#include "console/version_banner.hpp"
+#include "discovery/discovery_clientes.hpp"
+#include "outside/runtime_limit.hpp"
+
+namespace sonda {
+
+int effective_runtime_limit() {
+  const char* override_text = std::getenv("SONDA_TEST_RUNTIME_LIMIT");
+  if (override_text == nullptr) return RUNTIME_LIMIT;
+  const std::string_view text = override_text;
+  int seconds = 0;
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), seconds);
+  if (ec != std::errc() || end != text.data() + text.size() || seconds <= 0) {
+    throw ConfigError(
+        "SONDA_TEST_RUNTIME_LIMIT deve ser um número inteiro de segundos maior "
+        "que zero");
+  }
+  return seconds;
+}
+
+int main_pass(const RunSettings& settings, std::string_view invocation_name) {
+  const auto limit = runtime_limiter(effective_runtime_limit());
+  if (settings.mode == "version") {
+    get_version(invocation_name);
+    return 0;
+  }
+  const std::string zabbix_server = get_zabbix_server(settings.zabbix_host.value());
+  if (settings.mode == "discovery_clientes") {
+    return discovery_clientes(settings, zabbix_server);
+  }
+  if (settings.mode.find("launch_") != std::string::npos) {
+    launch(settings.mode, settings, invocation_name);
+  }
+  return 0;
+}
+
+}  // namespace sonda

@@ -1,0 +1,76 @@
+#include "app/zabbix_server.hpp"
+
+#include <cstdlib>
+#include <fstream>
+
+#include "app/run_settings.hpp"
+#include "outside/zabbix_address.hpp"
+
+namespace sonda {
+
+namespace {
+
+constexpr std::string_view kEnvironmentVariable = "SONDA_ZABBIX_SERVER";
+constexpr std::string_view kFallback = "127.0.0.1:10051";
+
+std::string_view trim(std::string_view text) {
+  const auto first = text.find_first_not_of(" \t\r");
+  if (first == std::string_view::npos) return {};
+  const auto last = text.find_last_not_of(" \t\r");
+  return text.substr(first, last - first + 1);
+}
+
+std::string normalized(std::string_view text, const std::string& source) {
+  const auto address = parse_zabbix_address(text);
+  if (!address) {
+    throw ConfigError("endereço do servidor Zabbix inválido em " + source + ": \"" +
+                      std::string(text) + "\" (use host ou host:porta)");
+  }
+  return address->text();
+}
+
+// The first address of the file's ServerActive, with where it stands; nothing when the file
+// cannot be read or has no ServerActive value.
+std::optional<std::string> server_active(const std::string& path) {
+  std::ifstream file(path);
+  if (!file) return std::nullopt;
+  std::string line;
+  for (int number = 1; std::getline(file, line); ++number) {
+    const std::string_view text = trim(line);
+    const auto equals = text.find('=');
+    if (text.starts_with('#') || equals == std::string_view::npos) continue;
+    if (trim(text.substr(0, equals)) != "ServerActive") continue;
+    const std::string_view list = trim(text.substr(equals + 1));
+    if (list.empty()) return std::nullopt;
+    // A list of servers (",") of clusters (";"): the first one serves.
+    const std::string_view first = trim(list.substr(0, list.find_first_of(",;")));
+    return normalized(first, path + ", linha " + std::to_string(number) + " (ServerActive)");
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+ZabbixServerSources default_zabbix_server_sources() {
+  ZabbixServerSources sources;
+  if (const char* value = std::getenv(kEnvironmentVariable.data())) sources.environment = value;
+  sources.agent_configurations = {"/etc/zabbix/zabbix_agentd.conf",
+                                  "/etc/zabbix/zabbix_agent2.conf"};
+  return sources;
+}
+
+std::string zabbix_server_from(const ZabbixServerSources& sources) {
+  if (sources.environment) {
+    return normalized(*sources.environment, "a variável " + std::string(kEnvironmentVariable));
+  }
+  for (const std::string& path : sources.agent_configurations) {
+    if (auto address = server_active(path)) return *address;
+  }
+  return std::string(kFallback);
+}
+
+std::string get_zabbix_server(const std::string& /*zabbix_host*/) {
+  return zabbix_server_from(default_zabbix_server_sources());
+}
+
+}  // namespace sonda

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace sonda {
+
+// Where the Zabbix server address may come from, in order of preference.
+struct ZabbixServerSources {
+  std::optional<std::string> environment;         // SONDA_ZABBIX_SERVER
+  std::vector<std::string> agent_configurations;  // files with a ServerActive line
+};
+
+// The sources of a real run: the environment variable SONDA_ZABBIX_SERVER, then the Zabbix
+// agent configurations /etc/zabbix/zabbix_agentd.conf and /etc/zabbix/zabbix_agent2.conf.
+ZabbixServerSources default_zabbix_server_sources();
+
+// The address as host:port (port 10051 when not given): from the environment value when set,
+// otherwise from the first address of ServerActive in the first agent configuration that has
+// one, otherwise 127.0.0.1:10051. Raises ConfigError, naming the source, on a malformed value.
+std::string zabbix_server_from(const ZabbixServerSources& sources);
+
+// The monitoring server address of this run, for the host `zabbix_host` (every host of a run
+// is served by the same server).
+std::string get_zabbix_server(const std::string& zabbix_host);
+
+}  // namespace sonda

@@ -1,0 +1,16 @@
+#pragma once
+
+#include <span>
+
+#include "console/line_output.hpp"
+#include "discovery/macro_entry.hpp"
+
+namespace sonda {
+
+// Writes each record as a block of aligned "key value" lines followed by an empty line. Widths
+// count code points and are worked out afresh for every record; an absent value counts four
+// characters and gets a line with its key alone. Raises InternalError on a record without
+// fields. An empty list writes nothing.
+void print_dict_list(std::span<const MacroEntry> dict_list, LineOutput& out = standard_output());
+
+}  // namespace sonda

@@ -1,0 +1,16 @@
+#include "discovery/macro_entry.hpp"
+
+#include <string>
+
+#include "outside/failure.hpp"
+
+namespace sonda {
+
+const FieldValue& MacroEntry::at(std::string_view name) const {
+  for (const MacroField& field : fields_) {
+    if (field.name.text() == name) return field.value;
+  }
+  throw InternalError("a entrada não tem o campo " + std::string(name));
+}
+
+}  // namespace sonda

@@ -1,0 +1,54 @@
+#pragma once
+
+#include <chrono>
+#include <string>
+
+#include "outside/failure.hpp"
+
+namespace sonda {
+
+// The run's time limit has passed. Its text names the limit in seconds.
+class TimeoutException : public Failure {
+ public:
+  explicit TimeoutException(const std::string& message) : Failure("TimeoutException", message) {}
+};
+
+// The wall-clock limit of one run, as a scoped guard: constructing it arms the limit, destroying
+// it (at the end of the guarded steps or while a failure passes through) disarms it.
+//
+// The limit is a deadline that every blocking call of the outside clients honours: each wait is
+// bounded by the time left (see run_deadline), and the main flow raises TimeoutException where
+// the run has reached. As a backstop against a call that does not honour it, a timer ends the
+// process with the same text on standard output and status 0 two seconds after the limit.
+class RuntimeLimiter {
+ public:
+  explicit RuntimeLimiter(std::chrono::seconds limit);
+  ~RuntimeLimiter();
+  RuntimeLimiter(const RuntimeLimiter&) = delete;
+  RuntimeLimiter& operator=(const RuntimeLimiter&) = delete;
+};
+
+// Arms the limit of `limit_seconds` for the lifetime of the returned guard.
+[[nodiscard]] RuntimeLimiter runtime_limiter(int limit_seconds);
+
+namespace run_deadline {
+
+// Whether a limit is armed.
+bool armed();
+
+// The time left before the limit, at most `cap` (just `cap` when no limit is armed). Raises
+// TimeoutException once the limit has passed, so a wait never starts after it.
+std::chrono::milliseconds time_left(std::chrono::milliseconds cap);
+
+// Raises TimeoutException when the limit has passed.
+void check();
+
+// Raises TimeoutException now (a wait bounded by time_left() has ended at the limit).
+[[noreturn]] void expire();
+
+// Whether the limit has passed.
+bool passed();
+
+}  // namespace run_deadline
+
+}  // namespace sonda

@@ -1,0 +1,122 @@
+// The probe's command line, run modes, exit statuses and streams, through the real binary.
+#include <cstdlib>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "support/process.hpp"
+
+namespace sonda::test {
+namespace {
+
+const std::string kRights =
+    " sonda-cobranca: sonda de clientes e cobrança para Zabbix. Todos os direitos reservados.\n";
+
+std::string wrong_count(int n) {
+  return "Erro de execução, parâmetros incorretos. São esperados 17 argumentos. Foram inputados: " +
+         std::to_string(n) + " parâmetros.\n";
+}
+
+// A Zabbix server address that get_zabbix_server rejects: it shows whether it was called.
+ProcessOptions with_bad_zabbix_server() {
+  ProcessOptions options;
+  options.env["SONDA_ZABBIX_SERVER"] = "host:porta";
+  return options;
+}
+
+TEST(CommandLine, WrongCountsGiveTheFixedLineAndStatusOne) {
+  for (const int count : {0, 2, 16, 18}) {
+    std::vector<std::string> arguments(static_cast<std::size_t>(count), "version");
+    const auto result = run_probe(arguments);
+    EXPECT_EQ(result.status, 1) << count;
+    EXPECT_EQ(result.out, wrong_count(count));
+    EXPECT_EQ(result.err, "");
+  }
+}
+
+TEST(CommandLine, EmptyArgumentsCountAndYieldEmptyFields) {
+  // Seventeen empty arguments: a full form whose mode matches nothing.
+  const auto result = run_probe(std::vector<std::string>(17, ""));
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.out, "");
+  EXPECT_EQ(result.err, "");
+}
+
+TEST(CommandLine, VersionBannerForEveryInvocationName) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"./probe", " probe  2.3.0\n"},
+      {"../probe", ". probe  2.3.0\n"},
+      {"./a/./b", " a/ b  2.3.0\n"},
+      {"/usr/bin/sonda-cobranca", "/usr/bin/sonda-cobranca  2.3.0\n"},
+      {"", "  2.3.0\n"},
+  };
+  for (const auto& [argv0, line] : cases) {
+    ProcessOptions options = with_bad_zabbix_server();
+    options.argv0 = argv0;
+    const auto result = run_probe({"version"}, options);
+    EXPECT_EQ(result.status, 0) << argv0;
+    EXPECT_EQ(result.out, kRights + line) << argv0;
+    EXPECT_EQ(result.err, "");
+  }
+}
+
+TEST(CommandLine, VersionInTheFullFormLooksAtNothingElse) {
+  ProcessOptions options = with_bad_zabbix_server();
+  options.argv0 = "./probe";
+  const auto result = run_probe(full_arguments("version", {{4, "não é porta"}}), options);
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.out, kRights + " probe  2.3.0\n");
+}
+
+TEST(CommandLine, ShortFormOfAnyOtherModeFailsNamingZabbixHost) {
+  for (const std::string mode : {"discovery_clientes", "xlaunch_y", "outro"}) {
+    const auto result = run_probe({mode});
+    EXPECT_EQ(result.status, 1) << mode;
+    EXPECT_EQ(result.out, "");
+    EXPECT_NE(result.err.find("sonda-cobranca: erro inesperado: ConfigError: "), std::string::npos)
+        << result.err;
+    EXPECT_NE(result.err.find("zabbix_host"), std::string::npos);
+  }
+}
+
+TEST(CommandLine, ModesMatchExactlyAndTheServerAddressIsAlwaysLookedUp) {
+  // Near misses of the real modes do nothing, after the Zabbix server address was obtained.
+  for (const std::string mode : {"Discovery_clientes", "discovery_clientes ", "Version", ""}) {
+    ProcessOptions good;
+    good.env["SONDA_ZABBIX_SERVER"] = "127.0.0.1";
+    EXPECT_EQ(run_probe(full_arguments(mode), good).status, 0) << mode;
+    const auto result = run_probe(full_arguments(mode), with_bad_zabbix_server());
+    EXPECT_EQ(result.status, 1) << mode;
+    EXPECT_EQ(result.out, "");
+    EXPECT_NE(result.err.find("ConfigError: endereço do servidor Zabbix inválido"),
+              std::string::npos)
+        << result.err;
+  }
+}
+
+TEST(CommandLine, SecondArgumentIsNeverUsed) {
+  for (const std::string host : {"", "qualquer coisa", "debug"}) {
+    const auto result = run_probe(full_arguments("nada", {{2, host}}));
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.out + result.err, "");
+  }
+}
+
+TEST(CommandLine, UnflushableStandardOutputGivesStatusTwo) {
+  ProcessOptions options;
+  options.stdout_path = "/dev/full";
+  EXPECT_EQ(run_probe({"version"}, options).status, 2);
+  // A wrong count stays a wrong count.
+  EXPECT_EQ(run_probe({}, options).status, 1);
+}
+
+TEST(CommandLine, RejectsABadTestLimit) {
+  ProcessOptions options;
+  options.env["SONDA_TEST_RUNTIME_LIMIT"] = "0";
+  const auto result = run_probe({"version"}, options);
+  EXPECT_EQ(result.status, 1);
+  EXPECT_NE(result.err.find("SONDA_TEST_RUNTIME_LIMIT"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace sonda::test

@@ -1,0 +1,69 @@
+#include "app/zabbix_server.hpp"
+
+#include <gtest/gtest.h>
+
+#include "app/run_settings.hpp"
+#include "outside/zabbix_address.hpp"
+#include "support/temp_dir.hpp"
+
+namespace sonda {
+namespace {
+
+using test::TempDir;
+
+TEST(ZabbixAddress, ReadsTheUsualForms) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"zabbix.example.net", "zabbix.example.net:10051"},
+      {"10.0.0.1:10052", "10.0.0.1:10052"},
+      {"[::1]", "[::1]:10051"},
+      {"[fe80::1]:1", "[fe80::1]:1"},
+      {"::1", "[::1]:10051"},
+  };
+  for (const auto& [text, normal] : cases) {
+    const auto address = parse_zabbix_address(text);
+    ASSERT_TRUE(address) << text;
+    EXPECT_EQ(address->text(), normal);
+  }
+  for (const std::string bad : {"", ":10051", "host:", "host:0", "host:65536", "host:porta", "[::1",
+                                "[::1]x", "a b", "host:1:2:3]"}) {
+    EXPECT_FALSE(parse_zabbix_address(bad)) << bad;
+  }
+}
+
+TEST(ZabbixServer, EnvironmentComesFirst) {
+  TempDir dir;
+  const auto conf = dir.write("agentd.conf", "ServerActive=10.1.1.1\n");
+  EXPECT_EQ(zabbix_server_from({"zbx:10060", {conf}}), "zbx:10060");
+  EXPECT_THROW(zabbix_server_from({"zbx:porta", {conf}}), ConfigError);
+}
+
+TEST(ZabbixServer, FirstServerActiveOfTheFirstAgentConfigurationThatHasOne) {
+  TempDir dir;
+  const auto without =
+      dir.write("a.conf", "# ServerActive=1.1.1.1\nServer=2.2.2.2\nServerActive=\n");
+  const auto with = dir.write("b.conf",
+                              "LogFile=/tmp/x\n  ServerActive = zbx1:10055;zbx2 , zbx3\n"
+                              "ServerActive=ignored\n");
+  EXPECT_EQ(zabbix_server_from({std::nullopt, {dir.path() / "missing.conf", without, with}}),
+            "zbx1:10055");
+}
+
+TEST(ZabbixServer, FallsBackToTheLocalServer) {
+  EXPECT_EQ(zabbix_server_from({std::nullopt, {"/nonexistent/zabbix_agentd.conf"}}),
+            "127.0.0.1:10051");
+}
+
+TEST(ZabbixServer, MalformedServerActiveNamesFileAndLine) {
+  TempDir dir;
+  const auto conf = dir.write("agentd.conf", "\n\nServerActive=zbx:abc\n");
+  try {
+    zabbix_server_from({std::nullopt, {conf}});
+    FAIL();
+  } catch (const ConfigError& error) {
+    EXPECT_NE(std::string(error.what()).find(conf + ", linha 3"), std::string::npos)
+        << error.what();
+  }
+}
+
+}  // namespace
+}  // namespace sonda

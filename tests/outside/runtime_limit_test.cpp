@@ -1,0 +1,104 @@
+#include "outside/runtime_limit.hpp"
+
+#include <poll.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+namespace sonda {
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+// A wait on a descriptor that never becomes readable, bounded the way every client bounds it.
+void wait_forever_within_the_limit() {
+  int fds[2];
+  ASSERT_EQ(::pipe(fds), 0);
+  for (;;) {
+    pollfd p{fds[0], POLLIN, 0};
+    ::poll(&p, 1, static_cast<int>(run_deadline::time_left(60s).count()));
+  }
+}
+
+TEST(RuntimeLimit, UnarmedWaitsAreBoundedByTheirCapOnly) {
+  EXPECT_FALSE(run_deadline::armed());
+  EXPECT_EQ(run_deadline::time_left(1234ms), 1234ms);
+  EXPECT_NO_THROW(run_deadline::check());
+}
+
+TEST(RuntimeLimit, ABlockingWaitEndsWithTimeoutAtTheLimit) {
+  const auto start = Clock::now();
+  try {
+    const auto limit = runtime_limiter(1);
+    EXPECT_TRUE(run_deadline::armed());
+    wait_forever_within_the_limit();
+    FAIL();
+  } catch (const TimeoutException& timeout) {
+    EXPECT_STREQ(timeout.what(),
+                 "Tempo limite de execução excedido: a execução passou de 1 segundos e foi "
+                 "interrompida.");
+  }
+  const auto elapsed = Clock::now() - start;
+  EXPECT_GE(elapsed, 1s);
+  EXPECT_LT(elapsed, 1500ms);
+  EXPECT_FALSE(run_deadline::armed());  // leaving the guard disarmed it
+}
+
+struct ChildEnd {
+  int status = -1;
+  std::string out;
+  Clock::duration elapsed{};
+};
+
+// Runs `body` in a child process whose standard output is collected.
+template <typename Body>
+ChildEnd in_child(Body body) {
+  int fds[2];
+  EXPECT_EQ(::pipe(fds), 0);
+  const auto start = Clock::now();
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::dup2(fds[1], STDOUT_FILENO);
+    body();
+    ::_exit(7);
+  }
+  ::close(fds[1]);
+  ChildEnd end;
+  char buffer[512];
+  for (ssize_t n; (n = ::read(fds[0], buffer, sizeof buffer)) > 0;) end.out.append(buffer, n);
+  ::close(fds[0]);
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  end.elapsed = Clock::now() - start;
+  end.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return end;
+}
+
+TEST(RuntimeLimit, BackstopEndsACallThatIgnoresTheDeadline) {
+  const ChildEnd end = in_child([] {
+    const auto limit = runtime_limiter(1);
+    ::sleep(30);  // blocks without looking at the deadline
+  });
+  EXPECT_EQ(end.status, 0);
+  EXPECT_EQ(end.out,
+            "Tempo limite de execução excedido: a execução passou de 1 segundos e foi "
+            "interrompida.\n");
+  EXPECT_LT(end.elapsed, 4s);
+}
+
+TEST(RuntimeLimit, LeavingTheGuardDisarmsTheBackstop) {
+  const ChildEnd end = in_child([] {
+    { const auto limit = runtime_limiter(1); }
+    ::sleep(4);
+  });
+  EXPECT_EQ(end.status, 7);
+  EXPECT_EQ(end.out, "");
+}
+
+}  // namespace
+}  // namespace sonda

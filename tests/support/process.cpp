@@ -1,0 +1,124 @@
+#include "support/process.hpp"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <stdexcept>
+
+namespace sonda::test {
+
+namespace {
+
+void read_some(int& fd, std::string& into) {
+  char buffer[65536];
+  const ssize_t n = ::read(fd, buffer, sizeof buffer);
+  if (n > 0) {
+    into.append(buffer, static_cast<std::size_t>(n));
+  } else if (n == 0 || errno != EINTR) {
+    ::close(fd);
+    fd = -1;
+  }
+}
+
+[[noreturn]] void exec_child(const std::string& program, const std::vector<std::string>& arguments,
+                             const ProcessOptions& options, int out_fd, int err_fd, int in_fd) {
+  ::dup2(in_fd, STDIN_FILENO);
+  if (options.stdout_path) {
+    const int fd = ::open(options.stdout_path->c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ::dup2(fd, STDOUT_FILENO);
+  } else {
+    ::dup2(out_fd, STDOUT_FILENO);
+  }
+  ::dup2(err_fd, STDERR_FILENO);
+  for (const auto& [name, value] : options.env) {
+    if (value) {
+      ::setenv(name.c_str(), value->c_str(), 1);
+    } else {
+      ::unsetenv(name.c_str());
+    }
+  }
+  std::vector<std::string> texts{options.argv0.value_or(program)};
+  texts.insert(texts.end(), arguments.begin(), arguments.end());
+  std::vector<char*> argv;
+  for (std::string& text : texts) argv.push_back(text.data());
+  argv.push_back(nullptr);
+  ::execv(program.c_str(), argv.data());
+  ::_exit(127);
+}
+
+}  // namespace
+
+ProcessResult run_process(const std::string& program, const std::vector<std::string>& arguments,
+                          const ProcessOptions& options) {
+  int out_pipe[2], err_pipe[2], in_pipe[2];
+  if (::pipe2(out_pipe, O_CLOEXEC) != 0 || ::pipe2(err_pipe, O_CLOEXEC) != 0 ||
+      ::pipe2(in_pipe, O_CLOEXEC) != 0) {
+    throw std::runtime_error("pipe");
+  }
+  const auto start = std::chrono::steady_clock::now();
+  const pid_t pid = ::fork();
+  if (pid == 0) exec_child(program, arguments, options, out_pipe[1], err_pipe[1], in_pipe[0]);
+  ::close(out_pipe[1]);
+  ::close(err_pipe[1]);
+  ::close(in_pipe[0]);
+  if (options.stdin_text) {
+    (void)!::write(in_pipe[1], options.stdin_text->data(), options.stdin_text->size());
+  }
+  ::close(in_pipe[1]);
+
+  ProcessResult result;
+  int out_fd = out_pipe[0];
+  int err_fd = err_pipe[0];
+  const auto deadline = start + options.timeout;
+  bool killed = false;
+  while (out_fd >= 0 || err_fd >= 0) {
+    pollfd fds[2] = {{out_fd, POLLIN, 0}, {err_fd, POLLIN, 0}};
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) {
+      ::kill(pid, SIGKILL);
+      killed = true;
+      break;
+    }
+    if (::poll(fds, 2, static_cast<int>(left.count())) <= 0) continue;
+    if (out_fd >= 0 && fds[0].revents) read_some(out_fd, result.out);
+    if (err_fd >= 0 && fds[1].revents) read_some(err_fd, result.err);
+  }
+  if (out_fd >= 0) ::close(out_fd);
+  if (err_fd >= 0) ::close(err_fd);
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  result.elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
+      std::chrono::steady_clock::now() - start);
+  if (WIFEXITED(status) && !killed) {
+    result.status = WEXITSTATUS(status);
+  } else if (WIFSIGNALED(status)) {
+    result.signal = WTERMSIG(status);
+  }
+  return result;
+}
+
+const std::string& probe_path() {
+  static const std::string path = SONDA_PROBE_PATH;
+  return path;
+}
+
+ProcessResult run_probe(const std::vector<std::string>& arguments, const ProcessOptions& options) {
+  return run_process(probe_path(), arguments, options);
+}
+
+std::vector<std::string> full_arguments(const std::string& mode,
+                                        const std::map<int, std::string>& overrides) {
+  std::vector<std::string> arguments = {
+      mode,        "host", "127.0.0.1", "5432",           "banco",      "usuario",
+      "senha-db",  "1",    "127.0.0.1", "9000",           "admin",      "senha-qdb",
+      "127.0.0.1", "9000", "admin",     "senha-qdb-chat", "zabbix-host"};
+  for (const auto& [position, value] : overrides) arguments.at(position - 1) = value;
+  return arguments;
+}
+
+}  // namespace sonda::test

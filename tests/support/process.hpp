@@ -1,0 +1,43 @@
+#pragma once
+
+#include <chrono>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace sonda::test {
+
+struct ProcessResult {
+  int status = -1;  // exit status, or -1 when ended by a signal
+  int signal = 0;
+  std::string out;
+  std::string err;
+  std::chrono::milliseconds elapsed{0};
+};
+
+struct ProcessOptions {
+  std::optional<std::string> argv0;                       // default: the program path
+  std::map<std::string, std::optional<std::string>> env;  // set (value) or unset (nullopt)
+  std::optional<std::string> stdout_path;                 // standard output to this file instead
+  std::chrono::seconds timeout{60};                       // then the process is killed
+  std::optional<std::string> stdin_text;
+};
+
+// Runs `program` with `arguments` (after argv[0]) and collects its output until both streams
+// close and the process has ended.
+ProcessResult run_process(const std::string& program, const std::vector<std::string>& arguments,
+                          const ProcessOptions& options = {});
+
+// The probe built with these tests.
+const std::string& probe_path();
+
+// Runs the probe.
+ProcessResult run_probe(const std::vector<std::string>& arguments,
+                        const ProcessOptions& options = {});
+
+// Seventeen arguments: the mode, then `host`... with the given overrides by position (1..17).
+std::vector<std::string> full_arguments(const std::string& mode,
+                                        const std::map<int, std::string>& overrides = {});
+
+}  // namespace sonda::test
