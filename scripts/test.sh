@@ -1,9 +1,15 @@
 #!/usr/bin/env bash
-# The whole test suite: installs what is missing, builds, starts throwaway servers on loopback
-# and runs every test through CTest.
+# The whole test suite: installs what is missing, builds, starts throwaway servers on loopback,
+# runs every test through CTest and stops the servers. Arguments go to ctest (-L unit, -R name).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 scripts/install-dependencies.sh
 scripts/build.sh build
+
+trap 'scripts/test-servers.sh stop' EXIT
+scripts/test-servers.sh start
+set -a
+source build/test-servers.env
+set +a
 (cd build && ctest --output-on-failure -j2 "$@")

@@ -1,0 +1,37 @@
+# Helpers shared by the set-up scripts. Source it; it defines functions only.
+
+# A TCP port on 127.0.0.1 that nothing listens on now.
+free_port() {
+  local port
+  for _ in $(seq 1 200); do
+    port=$((20000 + RANDOM % 30000))
+    if ! (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; then
+      echo "$port"
+      return 0
+    fi
+  done
+  echo "no free port found" >&2
+  return 1
+}
+
+# Waits up to $2 seconds (default 60) until command $1 succeeds.
+wait_until() {
+  local check=$1 seconds=${2:-60}
+  for _ in $(seq 1 $((seconds * 10))); do
+    if eval "$check" >/dev/null 2>&1; then return 0; fi
+    sleep 0.1
+  done
+  echo "timed out waiting for: $check" >&2
+  return 1
+}
+
+# Runs a command as user $1 (root runs it through runuser; anyone else runs it directly).
+as_user() {
+  local user=$1
+  shift
+  if [ "$(id -u)" -eq 0 ]; then
+    runuser -u "$user" -- "$@"
+  else
+    "$@"
+  fi
+}

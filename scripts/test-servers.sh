@@ -1,0 +1,52 @@
+#!/usr/bin/env bash
+# Starts (start) or stops (stop) the throwaway servers the tests talk to, on loopback only.
+# `start` writes their addresses and credentials to build/test-servers.env, which the test
+# command exports to the tests.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+source scripts/lib/common.sh
+source scripts/lib/postgres.sh
+
+env_file=build/test-servers.env
+
+# NAME=VALUE, quoted for the shell.
+env_line() { printf '%s=%q\n' "$1" "$2"; }
+
+start() {
+  mkdir -p build
+  [ -f "$env_file" ] && stop
+  local dir
+  dir=$(mktemp -d /tmp/sonda-servers.XXXXXX)
+  chmod 755 "$dir"
+  env_line SONDA_TEST_SERVERS_DIR "$dir" >"$env_file"
+
+  pg_start "$dir/postgres"
+  pg_load cobranca tests/fixtures/billing_schema.sql tests/fixtures/billing_fixture.sql
+  {
+    env_line SONDA_TEST_PG_HOST "$PG_HOST"
+    env_line SONDA_TEST_PG_PORT "$PG_PORT"
+    env_line SONDA_TEST_PG_USER "$PG_USER"
+    env_line SONDA_TEST_PG_PASSWORD "$PG_PASSWORD"
+    env_line SONDA_TEST_PG_DATABASE cobranca
+    env_line SONDA_TEST_PG_LOG "$PG_LOG"
+    env_line SONDA_TEST_FIXTURES "$PWD/tests/fixtures"
+  } >>"$env_file"
+  echo "Servidores de teste prontos ($env_file)."
+}
+
+stop() {
+  [ -f "$env_file" ] || return 0
+  local dir
+  dir=$(sed -n 's/^SONDA_TEST_SERVERS_DIR=//p' "$env_file")
+  if [ -n "$dir" ] && [ -d "$dir" ]; then
+    pg_stop "$dir/postgres"
+    rm -rf "$dir"
+  fi
+  rm -f "$env_file"
+}
+
+case "${1:-}" in
+  start) start ;;
+  stop) stop ;;
+  *) echo "uso: $0 start|stop" >&2; exit 2 ;;
+esac

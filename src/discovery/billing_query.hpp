@@ -1,0 +1,47 @@
+#pragma once
+
+#include <vector>
+
+#include "app/run_settings.hpp"
+#include "discovery/field_value.hpp"
+#include "outside/pg_connection.hpp"
+
+namespace sonda {
+
+// One row of the customer statement, by column position.
+struct CustomerRow {
+  FieldValue id;                 // integer; absent for a contract without customer record
+  FieldValue razao_social;       // text or absent
+  FieldValue cpf_cnpj;           // text or absent
+  FieldValue titulos_em_atraso;  // integer, 0 when nothing is overdue
+  FieldValue valor_divida;       // real number, 0.0 when nothing is overdue
+  FieldValue contato;            // text ("a | b") or absent
+  FieldValue tempo_vencimento;   // date-time or absent
+  FieldValue nome_fantasia;      // text or absent
+  FieldValue data_cadastro;      // date-time or absent
+  FieldValue status_contrato;    // the kind of the status column, or absent
+};
+
+// The one row of the open-bills statement.
+struct OpenBillsRow {
+  FieldValue titulos_aberto;  // integer
+  FieldValue valor_aberto;    // real number, absent when no bill matched
+};
+
+// What one run reads. The rows' texts view the two results kept here, so the whole is moved,
+// never copied, and lives as long as anything built from it.
+struct BillingData {
+  std::vector<CustomerRow> clientes_data;             // in the server's order (by id)
+  std::vector<OpenBillsRow> titulos_valor_em_aberto;  // exactly one row
+  PgResult customer_result;
+  PgResult open_bills_result;
+};
+
+// Opens one connection with the settings' host, port, database, user and password, runs the
+// customer statement and the open-bills statement for the settings' pop_id inside one
+// transaction that is never committed, and closes the connection. Raises DatabaseError when the
+// connection or a statement fails, DataError when a value has no FieldValue kind, and
+// TimeoutException at the run's limit.
+BillingData read_billing_data(const RunSettings& settings);
+
+}  // namespace sonda

@@ -1,0 +1,99 @@
+#pragma once
+
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <libpq-fe.h>
+
+#include "discovery/field_value.hpp"
+#include "outside/failure.hpp"
+
+namespace sonda {
+
+// The database refused a connection or a statement. The message names the database error
+// (libpq's text, and the SQLSTATE when there is one), never the password.
+class DatabaseError : public Failure {
+ public:
+  explicit DatabaseError(const std::string& message) : Failure("DatabaseError", message) {}
+};
+
+// A result holds a value the probe cannot represent (a column type without a FieldValue kind,
+// an infinite timestamp).
+class DataError : public Failure {
+ public:
+  explicit DataError(const std::string& message) : Failure("DataError", message) {}
+};
+
+// The rows of one statement, fetched whole, with every column checked against the kinds of
+// FieldValue: NULL is absent; int2, int4, int8 are integers; float4, float8 real numbers; text,
+// varchar, bpchar, name texts; timestamp (without time zone) date-times. Any other column type
+// raises DataError naming the column.
+class PgResult {
+ public:
+  PgResult() = default;
+  // Takes ownership of a result of binary-format rows.
+  explicit PgResult(PGresult* result);
+
+  int rows() const;
+  int columns() const;
+
+  // The value at (row, column). A text views this result's storage: it lives as long as the
+  // result. Raises DataError for a value outside the kinds (an infinite timestamp).
+  FieldValue value(int row, int column) const;
+
+ private:
+  enum class Kind { integer16, integer32, integer64, real32, real64, text, timestamp };
+
+  struct Clear {
+    void operator()(PGresult* result) const { PQclear(result); }
+  };
+  std::unique_ptr<PGresult, Clear> result_;
+  std::vector<Kind> kinds_;
+};
+
+struct PgParameters {
+  std::string host;
+  std::string port;
+  std::string dbname;
+  std::string user;
+  std::string password;
+};
+
+// One PostgreSQL connection. Every wait (connecting, sending, receiving) is bounded by the run's
+// deadline; when it passes, a running statement is cancelled on the server before
+// TimeoutException leaves. The connection is closed by the destructor on every path.
+class PgConnection {
+ public:
+  // Connects with exactly these parameters, plus client_encoding=UTF8 (texts arrive as UTF-8
+  // whatever the database's encoding) and application_name=sonda-cobranca. Raises
+  // DatabaseError when the connection cannot be opened.
+  explicit PgConnection(const PgParameters& parameters);
+
+  // Runs a statement without parameters and returns its rows (binary format). Raises
+  // DatabaseError when the server rejects it. `what` names the statement in messages.
+  PgResult query(const std::string& statement, std::string_view what);
+
+  // Runs a statement through the simple protocol and discards its result (BEGIN).
+  void command(const std::string& statement);
+
+  // `text` as the body of a string literal for this connection (quotes doubled and, where the
+  // server wants it, backslashes). Raises DatabaseError when it is not valid in the encoding.
+  std::string escape_literal_body(std::string_view text) const;
+
+ private:
+  enum class Protocol { simple, extended_binary };
+  PGresult* run(const std::string& statement, Protocol protocol, std::string_view what);
+  void wait_for_socket(bool for_writing);
+  void flush_output();
+  [[noreturn]] void fail(const std::string& context) const;
+
+  struct Finish {
+    void operator()(PGconn* connection) const { PQfinish(connection); }
+  };
+  std::unique_ptr<PGconn, Finish> connection_;
+  std::string password_;  // kept only to keep it out of every message
+};
+
+}  // namespace sonda

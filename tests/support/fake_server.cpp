@@ -1,0 +1,84 @@
+#include "support/fake_server.hpp"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <stdexcept>
+
+namespace sonda::test {
+
+namespace {
+
+// Waits up to 100 ms for `fd` to be readable.
+bool readable(int fd) {
+  pollfd p{fd, POLLIN, 0};
+  return ::poll(&p, 1, 100) > 0;
+}
+
+int bound_socket(int& port) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    throw std::runtime_error("bind");
+  }
+  socklen_t length = sizeof address;
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+  port = ntohs(address.sin_port);
+  return fd;
+}
+
+}  // namespace
+
+FakeServer::FakeServer(Handler handler) : handler_(std::move(handler)) {
+  listen_fd_ = bound_socket(port_);
+  ::listen(listen_fd_, 64);
+  thread_ = std::thread([this] { serve(); });
+}
+
+FakeServer::~FakeServer() {
+  stopping_ = true;
+  thread_.join();
+  ::close(listen_fd_);
+}
+
+void FakeServer::serve() {
+  while (!stopping_) {
+    if (!readable(listen_fd_)) continue;
+    const int client = ::accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC);
+    if (client < 0) continue;
+    ++connections_;
+    handler_(client, stopping_);
+    ::close(client);
+  }
+}
+
+void hold_silently(int fd, const std::atomic<bool>& stopping) {
+  char buffer[4096];
+  while (!stopping) {
+    if (readable(fd) && ::read(fd, buffer, sizeof buffer) <= 0) return;
+  }
+}
+
+bool read_exactly(int fd, std::size_t count, std::string& into, const std::atomic<bool>& stopping) {
+  char buffer[4096];
+  while (into.size() < count && !stopping) {
+    if (!readable(fd)) continue;
+    const ssize_t n = ::read(fd, buffer, std::min(sizeof buffer, count - into.size()));
+    if (n <= 0) return false;
+    into.append(buffer, static_cast<std::size_t>(n));
+  }
+  return into.size() == count;
+}
+
+int closed_port() {
+  int port = 0;
+  ::close(bound_socket(port));
+  return port;
+}
+
+}  // namespace sonda::test
