@@ -7,8 +7,8 @@ packages=(
   # build
   build-essential cmake ninja-build pkg-config clang-format
   libpq-dev libcurl4-openssl-dev nlohmann-json3-dev libgtest-dev
-  # test servers: PostgreSQL
-  postgresql
+  # test servers: PostgreSQL; QuestDB (a Java server from Maven Central) behind nginx for TLS
+  postgresql default-jre-headless maven nginx-light openssl curl
 )
 
 missing=()

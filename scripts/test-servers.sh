@@ -6,6 +6,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/lib/common.sh
 source scripts/lib/postgres.sh
+source scripts/lib/questdb.sh
 
 env_file=build/test-servers.env
 
@@ -31,6 +32,17 @@ start() {
     env_line SONDA_TEST_PG_LOG "$PG_LOG"
     env_line SONDA_TEST_FIXTURES "$PWD/tests/fixtures"
   } >>"$env_file"
+
+  qdb_start "$dir/questdb"
+  {
+    env_line SONDA_TEST_QDB_HOST 127.0.0.1
+    env_line SONDA_TEST_QDB_PORT "$QDB_PORT"
+    env_line SONDA_TEST_QDB_TLS_HOST localhost
+    env_line SONDA_TEST_QDB_TLS_PORT "$QDB_TLS_PORT"
+    env_line SONDA_TEST_QDB_USER "$QDB_USER"
+    env_line SONDA_TEST_QDB_PASSWORD "$QDB_PASSWORD"
+    env_line SONDA_TEST_QDB_CA "$QDB_CA"
+  } >>"$env_file"
   echo "Servidores de teste prontos ($env_file)."
 }
 
@@ -39,6 +51,7 @@ stop() {
   local dir
   dir=$(sed -n 's/^SONDA_TEST_SERVERS_DIR=//p' "$env_file")
   if [ -n "$dir" ] && [ -d "$dir" ]; then
+    qdb_stop "$dir/questdb"
     pg_stop "$dir/postgres"
     rm -rf "$dir"
   fi

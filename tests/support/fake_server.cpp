@@ -75,6 +75,39 @@ bool read_exactly(int fd, std::size_t count, std::string& into, const std::atomi
   return into.size() == count;
 }
 
+std::optional<SeenHttpRequest> read_http_request(int fd, const std::atomic<bool>& stopping) {
+  SeenHttpRequest request;
+  std::string data;
+  std::size_t head_end = std::string::npos;
+  while ((head_end = data.find("\r\n\r\n")) == std::string::npos) {
+    std::string more;
+    if (!read_exactly(fd, 1, more, stopping)) return std::nullopt;
+    data += more;
+  }
+  request.head = data.substr(0, head_end);
+  std::size_t length = 0;
+  const auto header = request.head.find("Content-Length: ");
+  if (header != std::string::npos) length = std::stoul(request.head.substr(header + 16));
+  if (!read_exactly(fd, length, request.body, stopping)) return std::nullopt;
+  return request;
+}
+
+void write_all_to(int fd, const std::string& data) {
+  std::size_t written = 0;
+  while (written < data.size()) {
+    const ssize_t n = ::write(fd, data.data() + written, data.size() - written);
+    if (n <= 0) return;
+    written += static_cast<std::size_t>(n);
+  }
+}
+
+void write_http_answer(int fd, int status, const std::string& body,
+                       const std::string& content_type) {
+  write_all_to(fd, "HTTP/1.1 " + std::to_string(status) + " X\r\nContent-Type: " + content_type +
+                       "\r\nContent-Length: " + std::to_string(body.size()) +
+                       "\r\nConnection: close\r\n\r\n" + body);
+}
+
 int closed_port() {
   int port = 0;
   ::close(bound_socket(port));

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <functional>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -38,6 +39,22 @@ void hold_silently(int fd, const std::atomic<bool>& stopping);
 
 // Reads exactly `count` bytes into `into`; false when the peer closed first or the server stops.
 bool read_exactly(int fd, std::size_t count, std::string& into, const std::atomic<bool>& stopping);
+
+// One HTTP request as a fake server saw it.
+struct SeenHttpRequest {
+  std::string head;  // request line and headers
+  std::string body;
+};
+
+// Reads one HTTP request with a Content-Length body; nothing when the peer closed first.
+std::optional<SeenHttpRequest> read_http_request(int fd, const std::atomic<bool>& stopping);
+
+// Writes an HTTP/1.1 answer with `status`, a JSON or text body, and Connection: close.
+void write_http_answer(int fd, int status, const std::string& body,
+                       const std::string& content_type = "application/json");
+
+// Writes all of `data`.
+void write_all_to(int fd, const std::string& data);
 
 // A port on 127.0.0.1 that nothing listens on.
 int closed_port();
