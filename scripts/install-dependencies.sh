@@ -9,6 +9,8 @@ packages=(
   libpq-dev libcurl4-openssl-dev nlohmann-json3-dev libgtest-dev
   # test servers: PostgreSQL; QuestDB (a Java server from Maven Central) behind nginx for TLS
   postgresql default-jre-headless maven nginx-light openssl curl
+  # test servers: Zabbix 6.0, and zabbix_sender (in zabbix-agent) to compare frames with
+  zabbix-server-pgsql zabbix-agent
 )
 
 missing=()

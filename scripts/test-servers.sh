@@ -7,6 +7,7 @@ cd "$(dirname "$0")/.."
 source scripts/lib/common.sh
 source scripts/lib/postgres.sh
 source scripts/lib/questdb.sh
+source scripts/lib/zabbix.sh
 
 env_file=build/test-servers.env
 
@@ -43,6 +44,14 @@ start() {
     env_line SONDA_TEST_QDB_PASSWORD "$QDB_PASSWORD"
     env_line SONDA_TEST_QDB_CA "$QDB_CA"
   } >>"$env_file"
+
+  zbx_start "$dir/zabbix" tests/fixtures/zabbix_host.sql
+  {
+    env_line SONDA_TEST_ZBX_SERVER "127.0.0.1:$ZBX_PORT"
+    env_line SONDA_TEST_ZBX_CONF "$ZBX_CONF"
+    env_line SONDA_TEST_ZBX_LOG "$ZBX_LOG"
+    env_line SONDA_TEST_ZBX_HOST sonda-teste
+  } >>"$env_file"
   echo "Servidores de teste prontos ($env_file)."
 }
 
@@ -51,6 +60,7 @@ stop() {
   local dir
   dir=$(sed -n 's/^SONDA_TEST_SERVERS_DIR=//p' "$env_file")
   if [ -n "$dir" ] && [ -d "$dir" ]; then
+    zbx_stop "$dir/zabbix"
     qdb_stop "$dir/questdb"
     pg_stop "$dir/postgres"
     rm -rf "$dir"

@@ -4,7 +4,7 @@
 free_port() {
   local port
   for _ in $(seq 1 200); do
-    port=$((20000 + RANDOM % 30000))
+    port=$((20000 + RANDOM % 12000))  # below 32768: Zabbix takes no higher ListenPort
     if ! (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; then
       echo "$port"
       return 0

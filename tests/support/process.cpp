@@ -52,16 +52,18 @@ void read_some(int& fd, std::string& into) {
 
 }  // namespace
 
-ProcessResult run_process(const std::string& program, const std::vector<std::string>& arguments,
-                          const ProcessOptions& options) {
+RunningProcess::RunningProcess(const std::string& program,
+                               const std::vector<std::string>& arguments,
+                               const ProcessOptions& options)
+    : timeout_(options.timeout) {
   int out_pipe[2], err_pipe[2], in_pipe[2];
   if (::pipe2(out_pipe, O_CLOEXEC) != 0 || ::pipe2(err_pipe, O_CLOEXEC) != 0 ||
       ::pipe2(in_pipe, O_CLOEXEC) != 0) {
     throw std::runtime_error("pipe");
   }
-  const auto start = std::chrono::steady_clock::now();
-  const pid_t pid = ::fork();
-  if (pid == 0) exec_child(program, arguments, options, out_pipe[1], err_pipe[1], in_pipe[0]);
+  start_ = std::chrono::steady_clock::now();
+  pid_ = ::fork();
+  if (pid_ == 0) exec_child(program, arguments, options, out_pipe[1], err_pipe[1], in_pipe[0]);
   ::close(out_pipe[1]);
   ::close(err_pipe[1]);
   ::close(in_pipe[0]);
@@ -69,37 +71,58 @@ ProcessResult run_process(const std::string& program, const std::vector<std::str
     (void)!::write(in_pipe[1], options.stdin_text->data(), options.stdin_text->size());
   }
   ::close(in_pipe[1]);
+  out_fd_ = out_pipe[0];
+  err_fd_ = err_pipe[0];
+}
 
+RunningProcess::~RunningProcess() {
+  if (!waited_) {
+    ::kill(pid_, SIGKILL);
+    wait();
+  }
+}
+
+ProcessResult RunningProcess::wait() {
+  waited_ = true;
   ProcessResult result;
-  int out_fd = out_pipe[0];
-  int err_fd = err_pipe[0];
-  const auto deadline = start + options.timeout;
+  const auto deadline = start_ + timeout_;
   bool killed = false;
-  while (out_fd >= 0 || err_fd >= 0) {
-    pollfd fds[2] = {{out_fd, POLLIN, 0}, {err_fd, POLLIN, 0}};
+  while (out_fd_ >= 0 || err_fd_ >= 0) {
+    pollfd fds[2] = {{out_fd_, POLLIN, 0}, {err_fd_, POLLIN, 0}};
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
         deadline - std::chrono::steady_clock::now());
     if (left.count() <= 0) {
-      ::kill(pid, SIGKILL);
+      ::kill(pid_, SIGKILL);
       killed = true;
       break;
     }
     if (::poll(fds, 2, static_cast<int>(left.count())) <= 0) continue;
-    if (out_fd >= 0 && fds[0].revents) read_some(out_fd, result.out);
-    if (err_fd >= 0 && fds[1].revents) read_some(err_fd, result.err);
+    if (out_fd_ >= 0 && fds[0].revents) read_some(out_fd_, result.out);
+    if (err_fd_ >= 0 && fds[1].revents) read_some(err_fd_, result.err);
   }
-  if (out_fd >= 0) ::close(out_fd);
-  if (err_fd >= 0) ::close(err_fd);
+  if (out_fd_ >= 0) ::close(out_fd_);
+  if (err_fd_ >= 0) ::close(err_fd_);
+  out_fd_ = err_fd_ = -1;
   int status = 0;
-  ::waitpid(pid, &status, 0);
+  ::waitpid(pid_, &status, 0);
   result.elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
-      std::chrono::steady_clock::now() - start);
+      std::chrono::steady_clock::now() - start_);
   if (WIFEXITED(status) && !killed) {
     result.status = WEXITSTATUS(status);
   } else if (WIFSIGNALED(status)) {
     result.signal = WTERMSIG(status);
   }
   return result;
+}
+
+ProcessResult run_process(const std::string& program, const std::vector<std::string>& arguments,
+                          const ProcessOptions& options) {
+  return RunningProcess(program, arguments, options).wait();
+}
+
+std::unique_ptr<RunningProcess> start_probe(const std::vector<std::string>& arguments,
+                                            const ProcessOptions& options) {
+  return std::make_unique<RunningProcess>(probe_path(), arguments, options);
 }
 
 const std::string& probe_path() {

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -23,6 +24,32 @@ struct ProcessOptions {
   std::chrono::seconds timeout{60};                       // then the process is killed
   std::optional<std::string> stdin_text;
 };
+
+// A started process whose output is collected by wait().
+class RunningProcess {
+ public:
+  RunningProcess(const std::string& program, const std::vector<std::string>& arguments,
+                 const ProcessOptions& options);
+  RunningProcess(const RunningProcess&) = delete;
+  RunningProcess& operator=(const RunningProcess&) = delete;
+  ~RunningProcess();
+
+  int pid() const { return pid_; }
+  // Collects the output until both streams close and the process has ended.
+  ProcessResult wait();
+
+ private:
+  int pid_ = -1;
+  int out_fd_ = -1;
+  int err_fd_ = -1;
+  std::chrono::steady_clock::time_point start_;
+  std::chrono::seconds timeout_;
+  bool waited_ = false;
+};
+
+// Starts the probe.
+std::unique_ptr<RunningProcess> start_probe(const std::vector<std::string>& arguments,
+                                            const ProcessOptions& options = {});
 
 // Runs `program` with `arguments` (after argv[0]) and collects its output until both streams
 // close and the process has ended.

@@ -1,0 +1,75 @@
+#include "discovery/customer_entries.hpp"
+
+namespace sonda {
+
+namespace {
+
+constexpr std::string_view kNoContact = "N/A";
+
+std::optional<double> as_real(const FieldValue& value) {
+  if (const auto* integer = std::get_if<std::int64_t>(&value)) {
+    return static_cast<double>(*integer);
+  }
+  if (const auto* real = std::get_if<double>(&value)) return *real;
+  return std::nullopt;
+}
+
+}  // namespace
+
+FieldValue add_numbers(const FieldValue& a, const FieldValue& b) {
+  const auto* left = std::get_if<std::int64_t>(&a);
+  const auto* right = std::get_if<std::int64_t>(&b);
+  if (left && right) {
+    std::int64_t sum = 0;
+    if (!__builtin_add_overflow(*left, *right, &sum)) return sum;
+    return static_cast<double>(*left) + static_cast<double>(*right);
+  }
+  const auto x = as_real(a);
+  const auto y = as_real(b);
+  if (!x || !y) throw DataError("um valor a somar nos totais não é um número");
+  return *x + *y;
+}
+
+CustomerEntries build_customer_entries(const BillingData& data, std::string_view zabbix_host) {
+  CustomerEntries entries;
+  entries.discovery.reserve(data.clientes_data.size());
+  entries.discovery_qdb.reserve(data.clientes_data.size());
+  Totals& totals = entries.totals;
+
+  for (const CustomerRow& row : data.clientes_data) {
+    totals.titulos_totais_em_atraso =
+        add_numbers(totals.titulos_totais_em_atraso, row.titulos_em_atraso);
+    totals.valor_total_divida = add_numbers(totals.valor_total_divida, row.valor_divida);
+    const FieldValue contato_zbx = is_absent(row.contato) ? FieldValue(kNoContact) : row.contato;
+
+    MacroEntry& discovery = entries.discovery.emplace_back();
+    discovery.reserve(6);
+    discovery.add("{#CLIENTE_ID}", row.id);
+    discovery.add("{#RAZAOSOCIAL}", row.razao_social);
+    discovery.add("{#CPF_CNPJ}", row.cpf_cnpj);
+    discovery.add("{#VALOR_DIVIDA}", row.valor_divida);
+    discovery.add("{#TITULOS_EM_ATRASO}", row.titulos_em_atraso);
+    discovery.add("{#CONTATO}", contato_zbx);
+
+    MacroEntry& snapshot = entries.discovery_qdb.emplace_back();
+    snapshot.reserve(11);
+    snapshot.add("{#CLIENTE_ID}", row.id);
+    snapshot.add("{#RAZAOSOCIAL}", row.razao_social);
+    snapshot.add("{#CPF_CNPJ}", row.cpf_cnpj);
+    snapshot.add("{#VALOR_DIVIDA}", row.valor_divida);
+    snapshot.add("{#TITULOS_EM_ATRASO}", row.titulos_em_atraso);
+    snapshot.add("{#CONTATO}", row.contato);
+    snapshot.add("{#TEMPO_VENCIMENTO}", row.tempo_vencimento);
+    snapshot.add("{#NOME_FANTASIA}", row.nome_fantasia);
+    snapshot.add("{#DATA_CADASTRO}", row.data_cadastro);
+    snapshot.add("{#STATUS_CONTRATO}", row.status_contrato);
+    snapshot.add("{#BEK_IDENTIFICATION}", zabbix_host);
+  }
+
+  const OpenBillsRow& open_bills = data.titulos_valor_em_aberto.front();
+  totals.titulos_totais_em_aberto = open_bills.titulos_aberto;
+  totals.valor_total_em_aberto = open_bills.valor_aberto;
+  return entries;
+}
+
+}  // namespace sonda

@@ -1,0 +1,280 @@
+#include "outside/zabbix_sender.hpp"
+
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <optional>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "console/value_text.hpp"
+#include "outside/runtime_limit.hpp"
+#include "outside/unique_fd.hpp"
+#include "outside/zabbix_address.hpp"
+
+namespace sonda {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+
+constexpr std::string_view kSignature = "ZBXD";
+constexpr unsigned char kFlagProtocol = 0x01;
+constexpr unsigned char kFlagCompressed = 0x02;
+constexpr unsigned char kFlagLarge = 0x04;
+constexpr std::size_t kMaxAnswer = 16 * 1024 * 1024;
+// After a complete answer, the server closes the connection; waiting for that close makes the
+// server, not the probe, keep the closed connection's TIME_WAIT, so a million sends do not use
+// up the probe's local ports.
+constexpr auto kCloseWait = 200ms;
+
+struct Endpoint {
+  sockaddr_storage address{};
+  socklen_t length = 0;
+};
+
+// The last server resolved: one run talks to one server.
+struct ResolvedServer {
+  std::string text;
+  std::string where;  // host:port for messages
+  std::vector<Endpoint> endpoints;
+  bool server_closes = true;  // false once a server kept a connection open after answering
+};
+
+ResolvedServer& resolve(const std::string& zabbix_server) {
+  static std::optional<ResolvedServer> cached;
+  if (cached && cached->text == zabbix_server) return *cached;
+
+  const auto address = parse_zabbix_address(zabbix_server);
+  if (!address) {
+    throw ZabbixError("endereço do servidor Zabbix inválido: \"" + zabbix_server + "\"");
+  }
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* found = nullptr;
+  const int status =
+      ::getaddrinfo(address->host.c_str(), std::to_string(address->port).c_str(), &hints, &found);
+  if (status != 0) {
+    throw ZabbixError("não foi possível resolver o servidor Zabbix " + address->host + ": " +
+                      ::gai_strerror(status));
+  }
+  ResolvedServer resolved{zabbix_server, address->text(), {}, true};
+  for (const addrinfo* entry = found; entry != nullptr; entry = entry->ai_next) {
+    Endpoint endpoint;
+    std::memcpy(&endpoint.address, entry->ai_addr, entry->ai_addrlen);
+    endpoint.length = entry->ai_addrlen;
+    resolved.endpoints.push_back(endpoint);
+  }
+  ::freeaddrinfo(found);
+  cached = std::move(resolved);
+  return *cached;
+}
+
+// One call's connection, every wait bounded by the call's own time-out and the run's limit.
+class Exchange {
+ public:
+  explicit Exchange(const ResolvedServer& server)
+      : server_(server), call_end_(Clock::now() + kZabbixCallTimeout) {}
+
+  void connect() {
+    std::string failure = "nenhum endereço";
+    for (const Endpoint& endpoint : server_.endpoints) {
+      fd_.reset(
+          ::socket(endpoint.address.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+      if (!fd_) throw fail("não foi possível criar o socket: " + errno_text());
+      const int no_delay = 1;
+      ::setsockopt(fd_.get(), IPPROTO_TCP, TCP_NODELAY, &no_delay, sizeof no_delay);
+      if (::connect(fd_.get(), reinterpret_cast<const sockaddr*>(&endpoint.address),
+                    endpoint.length) == 0) {
+        return;
+      }
+      if (errno == EINPROGRESS) {
+        wait(POLLOUT);
+        int error = 0;
+        socklen_t length = sizeof error;
+        ::getsockopt(fd_.get(), SOL_SOCKET, SO_ERROR, &error, &length);
+        if (error == 0) return;
+        errno = error;
+      }
+      failure = errno_text();
+    }
+    throw fail("não foi possível conectar: " + failure);
+  }
+
+  void send(std::string_view data) {
+    while (!data.empty()) {
+      const ssize_t n = ::send(fd_.get(), data.data(), data.size(), MSG_NOSIGNAL);
+      if (n > 0) {
+        data.remove_prefix(static_cast<std::size_t>(n));
+      } else if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
+        wait(POLLOUT);
+      } else {
+        throw fail("a conexão caiu durante o envio: " + errno_text());
+      }
+    }
+  }
+
+  // Reads exactly `count` bytes; false when the server closed the connection first.
+  bool receive(std::size_t count, std::string& into) {
+    const std::size_t target = into.size() + count;
+    char buffer[16384];
+    while (into.size() < target) {
+      const ssize_t n = ::recv(fd_.get(), buffer, std::min(sizeof buffer, target - into.size()), 0);
+      if (n > 0) {
+        into.append(buffer, static_cast<std::size_t>(n));
+      } else if (n == 0) {
+        return false;
+      } else if (errno == EAGAIN || errno == EINTR) {
+        wait(POLLIN);
+      } else {
+        throw fail("a conexão caiu durante a resposta: " + errno_text());
+      }
+    }
+    return true;
+  }
+
+  // Waits, briefly, for the server to close the connection after its answer.
+  bool await_close() {
+    pollfd waiting{fd_.get(), POLLIN, 0};
+    const auto budget = run_deadline::time_left(kCloseWait);
+    if (::poll(&waiting, 1, static_cast<int>(budget.count())) <= 0) return false;
+    char extra;
+    return ::recv(fd_.get(), &extra, 1, 0) == 0;
+  }
+
+  ZabbixError fail(const std::string& what) const {
+    return ZabbixError("servidor Zabbix em " + server_.where + ": " + what);
+  }
+
+ private:
+  static std::string errno_text() { return std::strerror(errno); }
+
+  void wait(short events) {
+    pollfd waiting{fd_.get(), events, 0};
+    for (;;) {
+      const auto call_left = std::chrono::ceil<std::chrono::milliseconds>(call_end_ - Clock::now());
+      if (call_left <= 0ms) {
+        throw fail("sem resposta em " + std::to_string(kZabbixCallTimeout.count()) + " segundos");
+      }
+      const auto left = run_deadline::time_left(call_left);
+      const int ready = ::poll(&waiting, 1, static_cast<int>(left.count()));
+      if (ready > 0) return;
+      if (ready < 0 && errno != EINTR) throw fail("falha ao aguardar: " + errno_text());
+    }
+  }
+
+  const ResolvedServer& server_;
+  Clock::time_point call_end_;
+  UniqueFd fd_;
+};
+
+std::uint64_t little_endian(std::string_view bytes) {
+  std::uint64_t value = 0;
+  for (std::size_t i = bytes.size(); i-- > 0;) {
+    value = value << 8 | static_cast<unsigned char>(bytes[i]);
+  }
+  return value;
+}
+
+void append_little_endian(std::string& out, std::uint32_t value) {
+  for (int i = 0; i < 4; ++i) out.push_back(static_cast<char>(value >> (8 * i) & 0xFF));
+}
+
+nlohmann::ordered_json wire_value(const FieldValue& value) {
+  struct Visitor {
+    nlohmann::ordered_json operator()(const Absent&) const { return nullptr; }
+    nlohmann::ordered_json operator()(std::int64_t v) const { return value_text(v); }
+    nlohmann::ordered_json operator()(double v) const { return real_text(v); }
+    nlohmann::ordered_json operator()(std::string_view v) const { return std::string(v); }
+    nlohmann::ordered_json operator()(DateTime) const {
+      throw InternalError("uma data não tem forma de valor do Zabbix");
+    }
+  };
+  return std::visit(Visitor{}, value);
+}
+
+// Reads the answer frame and returns its JSON text.
+std::string read_answer(Exchange& exchange) {
+  std::string header;
+  if (!exchange.receive(5, header)) {
+    throw exchange.fail("a conexão foi fechada antes da resposta");
+  }
+  if (std::string_view(header).substr(0, 4) != kSignature) {
+    throw exchange.fail("resposta inválida (sem o cabeçalho ZBXD)");
+  }
+  const auto flags = static_cast<unsigned char>(header[4]);
+  if (!(flags & kFlagProtocol) || (flags & kFlagCompressed)) {
+    throw exchange.fail("resposta com marcadores não suportados");
+  }
+  const std::size_t field = (flags & kFlagLarge) ? 8 : 4;
+  std::string lengths;
+  if (!exchange.receive(2 * field, lengths)) {
+    throw exchange.fail("a conexão foi fechada no meio da resposta");
+  }
+  const std::uint64_t length = little_endian(std::string_view(lengths).substr(0, field));
+  if (length > kMaxAnswer) throw exchange.fail("resposta grande demais");
+  std::string body;
+  if (!exchange.receive(static_cast<std::size_t>(length), body)) {
+    throw exchange.fail("a conexão foi fechada no meio da resposta");
+  }
+  return body;
+}
+
+}  // namespace
+
+std::string sender_data_frame(std::string_view host, std::string_view key,
+                              const FieldValue& value) {
+  nlohmann::ordered_json item;
+  item["host"] = std::string(host);
+  item["key"] = std::string(key);
+  item["value"] = wire_value(value);
+  nlohmann::ordered_json request;
+  request["request"] = "sender data";
+  request["data"] = nlohmann::ordered_json::array({std::move(item)});
+  // Bytes that are not UTF-8 become U+FFFD rather than failing the send.
+  const std::string body = request.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+
+  std::string frame;
+  frame.reserve(13 + body.size());
+  frame += kSignature;
+  frame.push_back(static_cast<char>(kFlagProtocol));
+  append_little_endian(frame, static_cast<std::uint32_t>(body.size()));
+  append_little_endian(frame, 0);
+  frame += body;
+  return frame;
+}
+
+void send_zabbix(const std::string& zabbix_server, std::string_view zabbix_host,
+                 std::string_view key, const FieldValue& value) {
+  const std::string frame = sender_data_frame(zabbix_host, key, value);
+  ResolvedServer& server = resolve(zabbix_server);
+  Exchange exchange(server);
+  exchange.connect();
+  exchange.send(frame);
+  const std::string answer = read_answer(exchange);
+
+  const auto json = nlohmann::json::parse(answer, nullptr, false);
+  if (!json.is_object() || !json.contains("response") || !json["response"].is_string()) {
+    throw exchange.fail("resposta sem o campo response");
+  }
+  const std::string response = json["response"].get<std::string>();
+  if (response != "success") {
+    std::string info = json.contains("info") && json["info"].is_string()
+                           ? ": " + json["info"].get<std::string>()
+                           : "";
+    throw exchange.fail("o envio de " + std::string(key) + " foi recusado (" + response + ")" +
+                        info);
+  }
+  if (server.server_closes && !exchange.await_close()) server.server_closes = false;
+}
+
+}  // namespace sonda

@@ -1,0 +1,109 @@
+// A whole discovery run against the real servers: PostgreSQL, QuestDB and Zabbix 6.0 with the
+// host of tests/fixtures/zabbix_host.sql.
+#include <chrono>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "support/process.hpp"
+#include "support/questdb.hpp"
+#include "support/servers.hpp"
+
+namespace sonda::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+struct ZabbixServer {
+  std::string address, conf, host;
+};
+
+const ZabbixServer& zabbix_server() {
+  static const ZabbixServer server{server_setting("SONDA_TEST_ZBX_SERVER"),
+                                   server_setting("SONDA_TEST_ZBX_CONF"),
+                                   server_setting("SONDA_TEST_ZBX_HOST")};
+  return server;
+}
+
+ProcessResult discovery_run() {
+  RunSettings settings = fixture_settings();
+  settings.zabbix_host.assign(zabbix_server().host);
+  ProcessOptions options;
+  options.env["SONDA_ZABBIX_SERVER"] = zabbix_server().address;
+  options.env["SSL_CERT_FILE"] = questdb_server().ca;
+  return run_probe(full_form_arguments(settings), options);
+}
+
+// The newest value of an item of the test host stored since `since` (epoch seconds), from the
+// history table of its type; waits for the server's history syncers.
+std::optional<std::string> stored_value(PgSession& zabbix, const std::string& key,
+                                        std::int64_t since) {
+  for (int i = 0; i < 150; ++i) {
+    for (const std::string table : {"history", "history_uint"}) {
+      const auto rows = zabbix.exec("SELECT h.value::text FROM " + table +
+                                    " h JOIN items i ON i.itemid = h.itemid "
+                                    "JOIN hosts s ON s.hostid = i.hostid WHERE s.host = '" +
+                                    zabbix_server().host + "' AND i.key_ = '" + key +
+                                    "' AND h.clock >= " + std::to_string(since) +
+                                    " ORDER BY h.clock DESC, h.ns DESC LIMIT 1");
+      if (!rows.empty()) return rows[0][0];
+    }
+    std::this_thread::sleep_for(100ms);
+  }
+  return std::nullopt;
+}
+
+std::vector<std::string> discovered_keys(PgSession& zabbix) {
+  std::vector<std::string> keys;
+  for (const auto& row : zabbix.exec(
+           "SELECT i.key_ FROM items i JOIN hosts s ON s.hostid = i.hostid WHERE s.host = '" +
+           zabbix_server().host + "' AND i.flags = 4 ORDER BY i.key_")) {
+    keys.push_back(*row[0]);
+  }
+  return keys;
+}
+
+TEST(ZabbixEndToEnd, TotalsLandDiscoveryCreatesItemsAndTheNextRunFillsThem) {
+  truncate_questdb_tables();
+  PgSession zabbix("zabbix");
+  const std::int64_t start = std::time(nullptr);
+
+  const auto first = discovery_run();
+  ASSERT_EQ(first.status, 0) << first.err;
+  EXPECT_EQ(first.out, "OK\n");
+  EXPECT_EQ(stored_value(zabbix, "titulos_totais_em_atraso", start), "6");
+  EXPECT_EQ(stored_value(zabbix, "valor_total_divida", start), "177.5");
+  EXPECT_EQ(stored_value(zabbix, "titulos_totais_em_aberto", start), "6");
+  EXPECT_EQ(stored_value(zabbix, "valor_total_em_aberto", start), "165");
+
+  // Low-level discovery makes one item pair per customer id.
+  const std::vector<std::string> expected = {"titulos_em_atraso[100]", "titulos_em_atraso[1]",
+                                             "titulos_em_atraso[2]",   "titulos_em_atraso[3]",
+                                             "titulos_em_atraso[5]",   "valor_divida[100]",
+                                             "valor_divida[1]",        "valor_divida[2]",
+                                             "valor_divida[3]",        "valor_divida[5]"};
+  for (int i = 0; i < 100 && discovered_keys(zabbix) != expected; ++i) {
+    std::this_thread::sleep_for(100ms);
+  }
+  ASSERT_EQ(discovered_keys(zabbix), expected);
+  EXPECT_EQ(questdb_rows("bekClientes", zabbix_server().host).size(), 7u);
+  EXPECT_EQ(questdb_rows("bekCobranca", zabbix_server().host).size(), 7u);
+
+  // Once the server's configuration knows the new items, a run fills them.
+  ASSERT_EQ(run_process("/usr/sbin/zabbix_server",
+                        {"-c", zabbix_server().conf, "-R", "config_cache_reload"})
+                .status,
+            0);
+  std::this_thread::sleep_for(1500ms);
+  const std::int64_t second_start = std::time(nullptr);
+  const auto second = discovery_run();
+  ASSERT_EQ(second.status, 0) << second.err;
+  EXPECT_EQ(stored_value(zabbix, "valor_divida[1]", second_start), "157.5");
+  EXPECT_EQ(stored_value(zabbix, "titulos_em_atraso[1]", second_start), "3");
+  EXPECT_EQ(stored_value(zabbix, "valor_divida[3]", second_start), "10");
+  EXPECT_EQ(stored_value(zabbix, "titulos_em_atraso[100]", second_start), "1");
+  EXPECT_EQ(stored_value(zabbix, "valor_divida[2]", second_start), "0");
+}
+
+}  // namespace
+}  // namespace sonda::test

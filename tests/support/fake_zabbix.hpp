@@ -1,0 +1,41 @@
+#pragma once
+
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "support/fake_server.hpp"
+
+namespace sonda::test {
+
+// What a fake Zabbix server does with the n-th request (counted from 1).
+enum class ZabbixAnswer { success, failed, never, drop, garbage };
+
+// A Zabbix trapper on loopback that records every "sender data" request and answers it as the
+// script says; requests past the script are answered with success.
+class FakeZabbix {
+ public:
+  explicit FakeZabbix(std::vector<ZabbixAnswer> script = {});
+
+  std::string address() const { return "127.0.0.1:" + std::to_string(server_.port()); }
+  // The raw frames received, in order.
+  std::vector<std::string> frames() const;
+  // The (host, key, value) items received, in order; value is the JSON value (string or null).
+  std::vector<nlohmann::json> items() const;
+  int connections() const { return server_.connections(); }
+
+ private:
+  void serve(int fd, const std::atomic<bool>& stopping);
+
+  std::vector<ZabbixAnswer> script_;
+  mutable std::mutex mutex_;
+  std::vector<std::string> frames_;
+  FakeServer server_;
+};
+
+// A complete answer frame around `json`.
+std::string zabbix_frame(const std::string& json);
+
+}  // namespace sonda::test
