@@ -4,6 +4,7 @@
 
 #include "app/run_settings.hpp"
 #include "discovery/field_value.hpp"
+#include "discovery/text_store.hpp"
 #include "outside/pg_connection.hpp"
 
 namespace sonda {
@@ -28,13 +29,12 @@ struct OpenBillsRow {
   FieldValue valor_aberto;    // real number, absent when no bill matched
 };
 
-// What one run reads. The rows' texts view the two results kept here, so the whole is moved,
-// never copied, and lives as long as anything built from it.
+// What one run reads. The rows' texts view the store kept here, so the whole is moved, never
+// copied, and lives as long as anything built from it.
 struct BillingData {
   std::vector<CustomerRow> clientes_data;             // in the server's order (by id)
   std::vector<OpenBillsRow> titulos_valor_em_aberto;  // exactly one row
-  PgResult customer_result;
-  PgResult open_bills_result;
+  TextStore texts;
 };
 
 // Opens one connection with the settings' host, port, database, user and password, runs the

@@ -2,9 +2,7 @@
 
 #include "console/value_text.hpp"
 #include "discovery/discovery_document.hpp"
-#include "outside/runtime_limit.hpp"
 #include "outside/zabbix_sender.hpp"
-#include "timeseries/snapshot_writers.hpp"
 
 namespace sonda {
 
@@ -19,29 +17,24 @@ std::string customer_item_key(std::string_view prefix, const FieldValue& id) {
   return key;
 }
 
-void deliver(const RunSettings& settings, const std::string& zabbix_server,
-             const CustomerEntries& entries, LineOutput& out) {
-  const std::string& host = settings.zabbix_host.value();
+void send_to_zabbix(const std::string& zabbix_server, const std::string& zabbix_host,
+                    const CustomerEntries& entries) {
   const Totals& totals = entries.totals;
-  send_zabbix(zabbix_server, host, "titulos_totais_em_atraso", totals.titulos_totais_em_atraso);
-  send_zabbix(zabbix_server, host, "valor_total_divida", totals.valor_total_divida);
-  send_zabbix(zabbix_server, host, "titulos_totais_em_aberto", totals.titulos_totais_em_aberto);
-  send_zabbix(zabbix_server, host, "valor_total_em_aberto", totals.valor_total_em_aberto);
-  {
-    const std::string document = discovery_document(entries.discovery);
-    send_zabbix(zabbix_server, host, "discovery_clientes", std::string_view(document));
-  }
+  send_zabbix(zabbix_server, zabbix_host, "titulos_totais_em_atraso",
+              totals.titulos_totais_em_atraso);
+  send_zabbix(zabbix_server, zabbix_host, "valor_total_divida", totals.valor_total_divida);
+  send_zabbix(zabbix_server, zabbix_host, "titulos_totais_em_aberto",
+              totals.titulos_totais_em_aberto);
+  send_zabbix(zabbix_server, zabbix_host, "valor_total_em_aberto", totals.valor_total_em_aberto);
+  send_zabbix(zabbix_server, zabbix_host, "discovery_clientes",
+              discovery_document(entries.discovery));
   for (const MacroEntry& entry : entries.discovery) {
     const FieldValue& id = entry.at("{#CLIENTE_ID}");
-    send_zabbix(zabbix_server, host, customer_item_key("valor_divida[", id),
+    send_zabbix(zabbix_server, zabbix_host, customer_item_key("valor_divida[", id),
                 entry.at("{#VALOR_DIVIDA}"));
-    send_zabbix(zabbix_server, host, customer_item_key("titulos_em_atraso[", id),
+    send_zabbix(zabbix_server, zabbix_host, customer_item_key("titulos_em_atraso[", id),
                 entry.at("{#TITULOS_EM_ATRASO}"));
   }
-  sendQuestDB(settings, entries.discovery_qdb);
-  sendQuestDBChat(settings, entries.discovery_qdb);
-  run_deadline::check();
-  out.line("OK");
 }
 
 }  // namespace sonda

@@ -2,8 +2,6 @@
 
 #include <string>
 
-#include "app/run_settings.hpp"
-#include "console/line_output.hpp"
 #include "discovery/customer_entries.hpp"
 
 namespace sonda {
@@ -12,11 +10,11 @@ namespace sonda {
 // absent) and "]".
 std::string customer_item_key(std::string_view prefix, const FieldValue& id);
 
-// Sends, in this order and one value per call: the four totals, the discovery document, then
-// for each discovery entry its overdue amount and overdue count; then writes the snapshot
-// entries to both QuestDB tables and "OK" to standard output. A failed send ends the sequence
-// there (the failure passes on); an ingestion failure does not.
-void deliver(const RunSettings& settings, const std::string& zabbix_server,
-             const CustomerEntries& entries, LineOutput& out = standard_output());
+// Sends to the Zabbix server, in this order and one value per call, for the host
+// `zabbix_host`: the four totals, the discovery document, then for each discovery entry its
+// overdue amount and its overdue count. A failed send ends the sequence there: the failure
+// passes on.
+void send_to_zabbix(const std::string& zabbix_server, const std::string& zabbix_host,
+                    const CustomerEntries& entries);
 
 }  // namespace sonda

@@ -1,23 +1,41 @@
 #include "discovery/discovery_clientes.hpp"
 
+#include "console/line_output.hpp"
 #include "discovery/billing_query.hpp"
 #include "discovery/customer_entries.hpp"
 #include "discovery/debug_report.hpp"
 #include "discovery/delivery.hpp"
+#include "discovery/phase_times.hpp"
 #include "outside/runtime_limit.hpp"
+#include "timeseries/snapshot_writers.hpp"
 
 namespace sonda {
 
 int discovery_clientes(const RunSettings& settings, const std::string& zabbix_server) {
-  const BillingData data = read_billing_data(settings);
+  PhaseTimes phases;
+  BillingData data = read_billing_data(settings);
+  phases.mark("database");
   const std::string& zabbix_host = settings.zabbix_host.value();
   const CustomerEntries entries = build_customer_entries(data, zabbix_host);
+  // Nothing reads the rows again; the entries view their texts, which stay in data.texts.
+  data.clientes_data = {};
+  phases.mark("building");
   run_deadline::check();
+
   if (zabbix_host == "debug") {
     print_debug_report(entries);
+    phases.mark("report");
   } else {
-    deliver(settings, zabbix_server, entries);
+    send_to_zabbix(zabbix_server, zabbix_host, entries);
+    phases.mark("zabbix");
+    sendQuestDB(settings, entries.discovery_qdb);
+    phases.mark("questdb_clientes");
+    sendQuestDBChat(settings, entries.discovery_qdb);
+    phases.mark("questdb_cobranca");
+    run_deadline::check();
+    standard_output().line("OK");
   }
+  phases.write();
   return 0;
 }
 

@@ -5,6 +5,7 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -110,45 +111,54 @@ class Exchange {
     throw fail("não foi possível conectar: " + failure);
   }
 
-  void send(std::string_view data) {
-    while (!data.empty()) {
-      const ssize_t n = ::send(fd_.get(), data.data(), data.size(), MSG_NOSIGNAL);
-      if (n > 0) {
-        data.remove_prefix(static_cast<std::size_t>(n));
-      } else if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
-        wait(POLLOUT);
-      } else {
-        throw fail("a conexão caiu durante o envio: " + errno_text());
+  // Sends the parts one after the other, in one system call when the socket takes them all.
+  void send(std::string_view first, std::string_view second) {
+    std::string_view parts[] = {first, second};
+    std::size_t next = 0;
+    while (next < 2) {
+      iovec vectors[2];
+      std::size_t count = 0;
+      for (std::size_t i = next; i < 2; ++i) {
+        vectors[count++] = {const_cast<char*>(parts[i].data()), parts[i].size()};
       }
+      msghdr message{};
+      message.msg_iov = vectors;
+      message.msg_iovlen = count;
+      const ssize_t n = ::sendmsg(fd_.get(), &message, MSG_NOSIGNAL);
+      if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
+        wait(POLLOUT);
+        continue;
+      }
+      if (n < 0) throw fail("a conexão caiu durante o envio: " + errno_text());
+      auto written = static_cast<std::size_t>(n);
+      while (next < 2 && written >= parts[next].size()) written -= parts[next++].size();
+      if (next < 2) parts[next].remove_prefix(written);
     }
   }
 
-  // Reads exactly `count` bytes; false when the server closed the connection first.
+  // Takes the next `count` bytes of the answer; false when the server closed the connection
+  // first. Reads in large pieces: a whole answer usually arrives in one.
   bool receive(std::size_t count, std::string& into) {
-    const std::size_t target = into.size() + count;
-    char buffer[16384];
-    while (into.size() < target) {
-      const ssize_t n = ::recv(fd_.get(), buffer, std::min(sizeof buffer, target - into.size()), 0);
-      if (n > 0) {
-        into.append(buffer, static_cast<std::size_t>(n));
-      } else if (n == 0) {
-        return false;
-      } else if (errno == EAGAIN || errno == EINTR) {
-        wait(POLLIN);
-      } else {
-        throw fail("a conexão caiu durante a resposta: " + errno_text());
-      }
+    while (inbox_.size() - taken_ < count) {
+      if (!fill()) return false;
     }
+    into.append(inbox_, taken_, count);
+    taken_ += count;
     return true;
   }
 
   // Waits, briefly, for the server to close the connection after its answer.
   bool await_close() {
-    pollfd waiting{fd_.get(), POLLIN, 0};
-    const auto budget = run_deadline::time_left(kCloseWait);
-    if (::poll(&waiting, 1, static_cast<int>(budget.count())) <= 0) return false;
+    if (inbox_.size() > taken_) return false;  // more than one answer: not a Zabbix server
     char extra;
-    return ::recv(fd_.get(), &extra, 1, 0) == 0;
+    for (;;) {
+      const ssize_t n = ::recv(fd_.get(), &extra, 1, 0);
+      if (n == 0) return true;
+      if (n > 0 || (errno != EAGAIN && errno != EINTR)) return false;
+      pollfd waiting{fd_.get(), POLLIN, 0};
+      const auto budget = run_deadline::time_left(kCloseWait);
+      if (::poll(&waiting, 1, static_cast<int>(budget.count())) <= 0) return false;
+    }
   }
 
   ZabbixError fail(const std::string& what) const {
@@ -172,9 +182,28 @@ class Exchange {
     }
   }
 
+  // Reads what has arrived (waiting for something first); false at the end of the stream.
+  bool fill() {
+    char buffer[65536];
+    for (;;) {
+      const ssize_t n = ::recv(fd_.get(), buffer, sizeof buffer, 0);
+      if (n > 0) {
+        inbox_.append(buffer, static_cast<std::size_t>(n));
+        return true;
+      }
+      if (n == 0) return false;
+      if (errno != EAGAIN && errno != EINTR) {
+        throw fail("a conexão caiu durante a resposta: " + errno_text());
+      }
+      wait(POLLIN);
+    }
+  }
+
   const ResolvedServer& server_;
   Clock::time_point call_end_;
   UniqueFd fd_;
+  std::string inbox_;
+  std::size_t taken_ = 0;
 };
 
 std::uint64_t little_endian(std::string_view bytes) {
@@ -229,37 +258,33 @@ std::string read_answer(Exchange& exchange) {
   return body;
 }
 
-}  // namespace
-
-std::string sender_data_frame(std::string_view host, std::string_view key,
-                              const FieldValue& value) {
-  nlohmann::ordered_json item;
-  item["host"] = std::string(host);
-  item["key"] = std::string(key);
-  item["value"] = wire_value(value);
+std::string sender_data_body(std::string_view host, std::string_view key,
+                             nlohmann::ordered_json&& value) {
   nlohmann::ordered_json request;
   request["request"] = "sender data";
-  request["data"] = nlohmann::ordered_json::array({std::move(item)});
+  request["data"] = nlohmann::ordered_json::array();
+  nlohmann::ordered_json& item = request["data"].emplace_back();
+  item["host"] = std::string(host);
+  item["key"] = std::string(key);
+  item["value"] = std::move(value);
   // Bytes that are not UTF-8 become U+FFFD rather than failing the send.
-  const std::string body = request.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
-
-  std::string frame;
-  frame.reserve(13 + body.size());
-  frame += kSignature;
-  frame.push_back(static_cast<char>(kFlagProtocol));
-  append_little_endian(frame, static_cast<std::uint32_t>(body.size()));
-  append_little_endian(frame, 0);
-  frame += body;
-  return frame;
+  return request.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
-void send_zabbix(const std::string& zabbix_server, std::string_view zabbix_host,
-                 std::string_view key, const FieldValue& value) {
-  const std::string frame = sender_data_frame(zabbix_host, key, value);
+std::string frame_header(std::size_t body_size) {
+  std::string header(kSignature);
+  header.push_back(static_cast<char>(kFlagProtocol));
+  append_little_endian(header, static_cast<std::uint32_t>(body_size));
+  append_little_endian(header, 0);
+  return header;
+}
+
+void exchange_value(const std::string& zabbix_server, std::string_view key,
+                    const std::string& body) {
   ResolvedServer& server = resolve(zabbix_server);
   Exchange exchange(server);
   exchange.connect();
-  exchange.send(frame);
+  exchange.send(frame_header(body.size()), body);
   const std::string answer = read_answer(exchange);
 
   const auto json = nlohmann::json::parse(answer, nullptr, false);
@@ -275,6 +300,25 @@ void send_zabbix(const std::string& zabbix_server, std::string_view zabbix_host,
                         info);
   }
   if (server.server_closes && !exchange.await_close()) server.server_closes = false;
+}
+
+}  // namespace
+
+std::string sender_data_frame(std::string_view host, std::string_view key,
+                              const FieldValue& value) {
+  const std::string body = sender_data_body(host, key, wire_value(value));
+  return frame_header(body.size()) + body;
+}
+
+void send_zabbix(const std::string& zabbix_server, std::string_view zabbix_host,
+                 std::string_view key, const FieldValue& value) {
+  exchange_value(zabbix_server, key, sender_data_body(zabbix_host, key, wire_value(value)));
+}
+
+void send_zabbix(const std::string& zabbix_server, std::string_view zabbix_host,
+                 std::string_view key, std::string&& text) {
+  std::string body = sender_data_body(zabbix_host, key, nlohmann::ordered_json(std::move(text)));
+  exchange_value(zabbix_server, key, body);
 }
 
 }  // namespace sonda

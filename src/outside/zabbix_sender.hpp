@@ -35,4 +35,9 @@ std::string sender_data_frame(std::string_view host, std::string_view key, const
 void send_zabbix(const std::string& zabbix_server, std::string_view zabbix_host,
                  std::string_view key, const FieldValue& value);
 
+// The same for a text that the call may take over: a large value (the discovery document) is
+// then never copied but into its frame.
+void send_zabbix(const std::string& zabbix_server, std::string_view zabbix_host,
+                 std::string_view key, std::string&& text);
+
 }  // namespace sonda

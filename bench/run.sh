@@ -1,0 +1,187 @@
+#!/usr/bin/env bash
+# The whole-run benchmark. For each number of customers (default 10000 100000 500000): fills a
+# database with the synthetic ISP, times the probe's normal run against real PostgreSQL, QuestDB
+# and Zabbix servers phase by phase, with its peak memory, and times, on the same data and
+# servers, the physical limit of each phase (psql for the database, a minimal C++ loop for
+# Zabbix, curl with the same line-protocol requests for QuestDB), the peer (zabbix_sender once
+# per value) and the debug report to a file. Figures go to build/bench/results.json and .csv
+# and a table on standard output.
+# Usage: bench/run.sh [CUSTOMERS ...]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+sizes=("$@")
+[ ${#sizes[@]} -gt 0 ] || sizes=(10000 100000 500000)
+
+scripts/install-dependencies.sh
+scripts/build.sh build >/dev/null
+trap 'scripts/test-servers.sh stop' EXIT
+scripts/test-servers.sh start
+set -a
+source build/test-servers.env
+set +a
+
+out=build/bench
+mkdir -p "$out"
+host=$SONDA_TEST_ZBX_HOST
+zbx_port=${SONDA_TEST_ZBX_SERVER##*:}
+peer_samples=2000
+
+role_psql() {
+  PGPASSWORD=$SONDA_TEST_PG_PASSWORD psql -X -q -v ON_ERROR_STOP=1 -h "$SONDA_TEST_PG_HOST" \
+    -p "$SONDA_TEST_PG_PORT" -U "$SONDA_TEST_PG_USER" "$@"
+}
+qdb_exec() {
+  curl -sS -f -o /dev/null -u "$SONDA_TEST_QDB_USER:$SONDA_TEST_QDB_PASSWORD" -G \
+    --data-urlencode "query=$1" "http://127.0.0.1:$SONDA_TEST_QDB_PORT/exec"
+}
+now() { date +%s.%N; }
+since() { awk -v a="$1" -v b="$(now)" 'BEGIN { printf "%.3f", b - a }'; }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", (b > 0 ? a / b : 0) }'; }
+# A value of the probe's phase file.
+phase() { sed -n "s/.*\"$2\": \([0-9.e+-]*\).*/\1/p" "$1"; }
+
+# Waits until QuestDB has applied its write-ahead log (rows spread over years of weekly
+# partitions take it minutes), then (up to five minutes) until both cores are mostly idle:
+# background work would otherwise weigh on the next measurement.
+wait_for_quiet() {
+  local pending
+  for _ in $(seq 1 1800); do
+    pending=$(curl -sS -u "$SONDA_TEST_QDB_USER:$SONDA_TEST_QDB_PASSWORD" -G --data-urlencode \
+      "query=SELECT count() FROM wal_tables() WHERE writerTxn < sequencerTxn" \
+      "http://127.0.0.1:$SONDA_TEST_QDB_PORT/exec" | sed -n 's/.*"dataset":\[\[\([0-9]*\)\]\].*/\1/p')
+    [ "$pending" = 0 ] && break
+    sleep 1
+  done
+  local calm=0 a b
+  for _ in $(seq 1 300); do
+    a=($(head -n 1 /proc/stat))
+    sleep 1
+    b=($(head -n 1 /proc/stat))
+    local busy=$(( (b[1] + b[2] + b[3] + b[6] + b[7]) - (a[1] + a[2] + a[3] + a[6] + a[7]) ))
+    local all=$(( busy + (b[4] + b[5]) - (a[4] + a[5]) ))
+    if [ $((100 * busy)) -lt $((25 * all)) ]; then
+      calm=$((calm + 1))
+      [ $calm -ge 2 ] && return 0
+    else
+      calm=0
+    fi
+  done
+}
+
+probe_args() {  # database, zabbix host: the probe's seventeen arguments, into `args`
+  args=(discovery_clientes bench "$SONDA_TEST_PG_HOST" "$SONDA_TEST_PG_PORT" "$1" \
+    "$SONDA_TEST_PG_USER" "$SONDA_TEST_PG_PASSWORD" 1 "$SONDA_TEST_QDB_TLS_HOST" \
+    "$SONDA_TEST_QDB_TLS_PORT" "$SONDA_TEST_QDB_USER" "$SONDA_TEST_QDB_PASSWORD" \
+    "$SONDA_TEST_QDB_HOST" "$SONDA_TEST_QDB_PORT" "$SONDA_TEST_QDB_USER" \
+    "$SONDA_TEST_QDB_PASSWORD" "$2")
+}
+
+echo "[" >"$out/results.json"
+echo "customers,rows,generator_s,run_s,database_s,psql_s,building_s,zabbix_s,zabbix_loop_s,questdb_clientes_s,curl_clientes_s,questdb_cobranca_s,curl_cobranca_s,peak_rss_mib,zabbix_sender_per_value_ms,probe_per_value_ms,report_s" \
+  >"$out/results.csv"
+separator=""
+for n in "${sizes[@]}"; do
+  db=bench_$n
+  echo "== $n clientes"
+  role_psql -d postgres -c "DROP DATABASE IF EXISTS $db WITH (FORCE)" -c "CREATE DATABASE $db"
+  role_psql -d "$db" -f tests/fixtures/billing_schema.sql
+  start=$(now)
+  build/isp-generator "$n" | role_psql -d "$db" >/dev/null 2>&1
+  generator_s=$(since "$start")
+
+  # The same requests the writers make, and the number of customer rows.
+  rm -rf "$out/lines" && mkdir -p "$out/lines"
+  build/bench/snapshot-lines "$out/lines" "$SONDA_TEST_PG_HOST" "$SONDA_TEST_PG_PORT" "$db" \
+    "$SONDA_TEST_PG_USER" "$SONDA_TEST_PG_PASSWORD" 1 "$host"
+  rows=$(cat "$out"/lines/bekCobranca-*.ilp | wc -l)
+  sends=$((5 + 2 * rows))
+
+  # Limits, on a quiet machine.
+  wait_for_quiet
+  build/bench/print-statement customers >"$out/customers.sql"
+  build/bench/print-statement open-bills 1 >"$out/open-bills.sql"
+  start=$(now)
+  role_psql -d "$db" -At -c BEGIN -f "$out/customers.sql" -f "$out/open-bills.sql" >/dev/null
+  psql_s=$(since "$start")
+
+  qdb_exec "TRUNCATE TABLE bekClientes" && qdb_exec "TRUNCATE TABLE bekCobranca"
+  start=$(now)
+  for file in "$out"/lines/bekClientes-*.ilp; do
+    curl -sS -f -o /dev/null --cacert "$SONDA_TEST_QDB_CA" \
+      -u "$SONDA_TEST_QDB_USER:$SONDA_TEST_QDB_PASSWORD" -H "Content-Type: text/plain; charset=utf-8" \
+      --data-binary "@$file" "https://$SONDA_TEST_QDB_TLS_HOST:$SONDA_TEST_QDB_TLS_PORT/write?precision=n"
+  done
+  curl_clientes_s=$(since "$start")
+  start=$(now)
+  for file in "$out"/lines/bekCobranca-*.ilp; do
+    curl -sS -f -o /dev/null -u "$SONDA_TEST_QDB_USER:$SONDA_TEST_QDB_PASSWORD" \
+      -H "Content-Type: text/plain; charset=utf-8" \
+      --data-binary "@$file" "http://$SONDA_TEST_QDB_HOST:$SONDA_TEST_QDB_PORT/write?precision=n"
+  done
+  curl_cobranca_s=$(since "$start")
+
+  wait_for_quiet
+  zabbix_loop_s=$(build/bench/zabbix-loop 127.0.0.1 "$zbx_port" "$host" "$sends")
+
+  # The probe's normal run.
+  qdb_exec "TRUNCATE TABLE bekClientes" && qdb_exec "TRUNCATE TABLE bekCobranca"
+  wait_for_quiet
+  start=$(now)
+  probe_args "$db" "$host"
+  SONDA_PHASE_TIMES=$out/phases-$n.json SONDA_ZABBIX_SERVER=$SONDA_TEST_ZBX_SERVER \
+    SSL_CERT_FILE=$SONDA_TEST_QDB_CA build/sonda-cobranca "${args[@]}" \
+    >"$out/run-$n.out" 2>"$out/run-$n.err"
+  run_s=$(since "$start")
+  if [ "$(cat "$out/run-$n.out")" != "OK" ] || [ -s "$out/run-$n.err" ]; then
+    echo "a execução da sonda falhou:" >&2
+    cat "$out/run-$n.out" "$out/run-$n.err" >&2
+    exit 1
+  fi
+  phases=$out/phases-$n.json
+
+  # The debug report of the same data, to a file.
+  wait_for_quiet
+  start=$(now)
+  probe_args "$db" debug
+  build/sonda-cobranca "${args[@]}" >"$out/report-$n.txt"
+  report_s=$(since "$start")
+
+  # The peer: zabbix_sender started once per value, as a shell script would.
+  wait_for_quiet
+  start=$(now)
+  for i in $(seq 1 "$peer_samples"); do
+    zabbix_sender -z 127.0.0.1 -p "$zbx_port" -s "$host" -k "valor_divida[$i]" -o 157.5 \
+      >/dev/null 2>&1 || true
+  done
+  peer_ms=$(awk -v t="$(since "$start")" -v k="$peer_samples" 'BEGIN { printf "%.3f", 1000 * t / k }')
+  zabbix_s=$(phase "$phases" zabbix)
+  probe_ms=$(awk -v t="$zabbix_s" -v k="$sends" 'BEGIN { printf "%.4f", 1000 * t / k }')
+  peak_mib=$(awk -v k="$(phase "$phases" peak_rss_kib)" 'BEGIN { printf "%.0f", k / 1024 }')
+
+  line="$n,$rows,$generator_s,$run_s,$(phase "$phases" database),$psql_s,$(phase "$phases" building),$zabbix_s,$zabbix_loop_s,$(phase "$phases" questdb_clientes),$curl_clientes_s,$(phase "$phases" questdb_cobranca),$curl_cobranca_s,$peak_mib,$peer_ms,$probe_ms,$report_s"
+  echo "$line" >>"$out/results.csv"
+  IFS=, read -r -a v <<<"$line"
+  {
+    printf '%s  {"customers": %s, "rows": %s, "generator_s": %s, "run_s": %s, ' "$separator" "${v[0]}" "${v[1]}" "${v[2]}" "${v[3]}"
+    printf '"database_s": %s, "psql_s": %s, "building_s": %s, "zabbix_s": %s, ' "${v[4]}" "${v[5]}" "${v[6]}" "${v[7]}"
+    printf '"zabbix_loop_s": %s, "questdb_clientes_s": %s, "curl_clientes_s": %s, ' "${v[8]}" "${v[9]}" "${v[10]}"
+    printf '"questdb_cobranca_s": %s, "curl_cobranca_s": %s, "peak_rss_mib": %s, ' "${v[11]}" "${v[12]}" "${v[13]}"
+    printf '"zabbix_sender_per_value_ms": %s, "probe_per_value_ms": %s, "report_s": %s}\n' "${v[14]}" "${v[15]}" "${v[16]}"
+  } >>"$out/results.json"
+  separator=","
+done
+echo "]" >>"$out/results.json"
+
+# The table: each phase against its limit, as a ratio.
+echo
+printf '%9s %8s %8s %18s %18s %18s %18s %8s %12s %9s\n' clientes linhas total_s \
+  "banco (×psql)" "zabbix (×laço)" "qdb cli (×curl)" "qdb cob (×curl)" pico_MiB \
+  "×zbx_sender" relat_s
+tail -n +2 "$out/results.csv" | while IFS=, read -r -a v; do
+  printf '%9s %8s %8.1f %9.2f (%5s) %9.2f (%5s) %9.2f (%5s) %9.2f (%5s) %8s %12s %9.2f\n' \
+    "${v[0]}" "${v[1]}" "${v[3]}" "${v[4]}" "$(ratio "${v[4]}" "${v[5]}")" "${v[7]}" \
+    "$(ratio "${v[7]}" "${v[8]}")" "${v[9]}" "$(ratio "${v[9]}" "${v[10]}")" "${v[11]}" \
+    "$(ratio "${v[11]}" "${v[12]}")" "${v[13]}" "$(ratio "${v[14]}" "${v[15]}")" "${v[16]}"
+done
+echo
+echo "Resultados: $out/results.json e $out/results.csv"

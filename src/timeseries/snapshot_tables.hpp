@@ -1,0 +1,38 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <span>
+#include <string_view>
+
+#include "discovery/macro_entry.hpp"
+#include "outside/ilp_buffer.hpp"
+
+namespace sonda {
+
+// A table column and the snapshot entry's macro whose value it receives.
+struct SnapshotColumn {
+  std::string_view column;
+  std::string_view macro;
+};
+
+// One of the two QuestDB tables a run writes: its name, the transport of its server and its
+// columns in table order; the run stamp column `timestamp` follows them.
+struct SnapshotTable {
+  std::string_view name;
+  std::string_view scheme;
+  std::span<const SnapshotColumn> columns;
+};
+
+extern const SnapshotTable kClientesTable;  // bekClientes, over https
+extern const SnapshotTable kCobrancaTable;  // bekCobranca, over http
+
+// Room for the fields of one row of either table.
+using SnapshotFields = std::array<IlpField, 12>;
+
+// The fields of `entry`'s row in `table`, in column order, then `timestamp` with `run_stamp`;
+// built in `storage`. Raises InternalError when the entry lacks a macro the table reads.
+std::span<const IlpField> snapshot_fields(const SnapshotTable& table, const MacroEntry& entry,
+                                          std::int64_t run_stamp, SnapshotFields& storage);
+
+}  // namespace sonda
