@@ -11,6 +11,10 @@ packages=(
   postgresql default-jre-headless maven nginx-light openssl curl
   # test servers: Zabbix 6.0, and zabbix_sender (in zabbix-agent) to compare frames with
   zabbix-server-pgsql zabbix-agent
+  # the Zabbix web frontend, for its API (served by PHP's built-in server)
+  zabbix-frontend-php php-cli php-cgi php-pgsql
+  # packaging and the manual page check
+  dpkg-dev man-db groff-base
 )
 
 missing=()

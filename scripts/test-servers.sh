@@ -45,12 +45,18 @@ start() {
     env_line SONDA_TEST_QDB_CA "$QDB_CA"
   } >>"$env_file"
 
-  zbx_start "$dir/zabbix" tests/fixtures/zabbix_host.sql
+  # The probe as an external check of the Zabbix server, as an operator installs it.
+  mkdir -p "$dir/logs"
+  SSL_CERT_FILE=$QDB_CA SONDA_LOG_DIR=$dir/logs zbx_start "$dir/zabbix" tests/fixtures/zabbix_host.sql
+  ln -sf "$PWD/build/sonda-cobranca" "$ZBX_SCRIPTS/sonda-cobranca"
+  zbx_frontend_start "$dir/zabbix"
   {
     env_line SONDA_TEST_ZBX_SERVER "127.0.0.1:$ZBX_PORT"
     env_line SONDA_TEST_ZBX_CONF "$ZBX_CONF"
     env_line SONDA_TEST_ZBX_LOG "$ZBX_LOG"
     env_line SONDA_TEST_ZBX_HOST sonda-teste
+    env_line SONDA_TEST_ZBX_API "http://127.0.0.1:$ZBX_WEB_PORT/api_jsonrpc.php"
+    env_line SONDA_TEST_LOG_DIR "$dir/logs"
   } >>"$env_file"
   echo "Servidores de teste prontos ($env_file)."
 }

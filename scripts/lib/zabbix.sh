@@ -3,8 +3,11 @@
 # start PostgreSQL.
 #
 # zbx_start DIR [SQL...]: creates the database "zabbix" (schema, images, data, then the given
-# files) and starts the server; sets ZBX_PORT, ZBX_CONF, ZBX_LOG.
-# zbx_stop DIR: stops it.
+# files) and starts the server; sets ZBX_PORT, ZBX_CONF, ZBX_LOG, ZBX_SCRIPTS (its external
+# scripts folder). Variables SONDA_* and SSL_CERT_FILE of the caller reach external checks.
+# zbx_frontend_start DIR: serves the web frontend and its API with PHP's built-in server; sets
+# ZBX_WEB_PORT (log in as Admin, password zabbix).
+# zbx_stop DIR: stops both.
 # zbx_reload: reloads the server's configuration cache.
 
 ZBX_SCHEMA=/usr/share/zabbix-server-pgsql
@@ -24,6 +27,8 @@ zbx_start() {
   ZBX_PORT=$(free_port)
   ZBX_CONF=$dir/zabbix_server.conf
   ZBX_LOG=$dir/zabbix_server.log
+  ZBX_SCRIPTS=$dir/externalscripts
+  mkdir -p "$ZBX_SCRIPTS"
   cat >"$ZBX_CONF" <<CONF
 ListenIP=127.0.0.1
 ListenPort=$ZBX_PORT
@@ -52,11 +57,64 @@ StartTrappers=5
 StartLLDProcessors=2
 StartReportWriters=0
 Timeout=30
+ExternalScripts=$ZBX_SCRIPTS
+# Room for the items that discovery makes for hundreds of thousands of customers.
+CacheSize=2G
+HistoryCacheSize=512M
+HistoryIndexCacheSize=512M
+TrendCacheSize=256M
+ValueCacheSize=256M
 CONF
   # Run in the foreground, in the background of this shell, so that stopping is a kill.
-  zabbix_server -f -c "$ZBX_CONF" >"$dir/stdout.log" 2>&1 &
+  # External checks see the server's environment: the probe finds its way back to this server.
+  SONDA_ZABBIX_SERVER=127.0.0.1:$ZBX_PORT zabbix_server -f -c "$ZBX_CONF" >"$dir/stdout.log" 2>&1 &
   echo $! >"$dir/server.pid"
   wait_until "(exec 3<>/dev/tcp/127.0.0.1/$ZBX_PORT)" 60
+}
+
+# PHP single-quoted string.
+php_quote() {
+  local text=${1//\\/\\\\}
+  printf "'%s'" "${text//\'/\\\'}"
+}
+
+zbx_frontend_start() {
+  local dir=$1
+  rm -rf "$dir/frontend"
+  cp -a /usr/share/zabbix "$dir/frontend"
+  # Debian's frontend reads /etc/zabbix/zabbix.conf.php: this copy reads its own.
+  sed -i "s|const CONFIG_FILE_PATH = .*|const CONFIG_FILE_PATH = '$dir/frontend/conf/zabbix.conf.php';|" \
+    "$dir/frontend/include/classes/core/CConfigFile.php"
+  cat >"$dir/frontend/conf/zabbix.conf.php" <<PHP
+<?php
+\$DB['TYPE'] = 'POSTGRESQL';
+\$DB['SERVER'] = $(php_quote "$PG_HOST");
+\$DB['PORT'] = $(php_quote "$PG_PORT");
+\$DB['DATABASE'] = 'zabbix';
+\$DB['USER'] = $(php_quote "$PG_USER");
+\$DB['PASSWORD'] = $(php_quote "$PG_PASSWORD");
+\$DB['SCHEMA'] = '';
+\$DB['ENCRYPTION'] = false;
+\$DB['KEY_FILE'] = '';
+\$DB['CERT_FILE'] = '';
+\$DB['CA_FILE'] = '';
+\$DB['VERIFY_HOST'] = false;
+\$DB['CIPHER_LIST'] = '';
+\$DB['VAULT_URL'] = '';
+\$DB['VAULT_DB_PATH'] = '';
+\$DB['VAULT_TOKEN'] = '';
+\$DB['DOUBLE_IEEE754'] = true;
+\$ZBX_SERVER = '127.0.0.1';
+\$ZBX_SERVER_PORT = '$ZBX_PORT';
+\$ZBX_SERVER_NAME = 'sonda-cobranca';
+\$IMAGE_FORMAT_DEFAULT = IMAGE_FORMAT_PNG;
+PHP
+  ZBX_WEB_PORT=$(free_port)
+  php -S "127.0.0.1:$ZBX_WEB_PORT" -t "$dir/frontend" >"$dir/frontend.log" 2>&1 &
+  echo $! >"$dir/frontend.pid"
+  wait_until "curl -sf -o /dev/null http://127.0.0.1:$ZBX_WEB_PORT/api_jsonrpc.php \
+    -H 'Content-Type: application/json-rpc' \
+    -d '{\"jsonrpc\":\"2.0\",\"method\":\"apiinfo.version\",\"params\":[],\"id\":1}'" 30
 }
 
 zbx_reload() {
@@ -65,6 +123,7 @@ zbx_reload() {
 
 zbx_stop() {
   local dir=$1
+  if [ -f "$dir/frontend.pid" ]; then kill "$(cat "$dir/frontend.pid")" 2>/dev/null || true; fi
   [ -f "$dir/server.pid" ] || return 0
   local pid
   pid=$(cat "$dir/server.pid")

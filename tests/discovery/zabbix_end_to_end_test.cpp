@@ -8,22 +8,12 @@
 #include "support/process.hpp"
 #include "support/questdb.hpp"
 #include "support/servers.hpp"
+#include "support/zabbix_api.hpp"
 
 namespace sonda::test {
 namespace {
 
 using namespace std::chrono_literals;
-
-struct ZabbixServer {
-  std::string address, conf, host;
-};
-
-const ZabbixServer& zabbix_server() {
-  static const ZabbixServer server{server_setting("SONDA_TEST_ZBX_SERVER"),
-                                   server_setting("SONDA_TEST_ZBX_CONF"),
-                                   server_setting("SONDA_TEST_ZBX_HOST")};
-  return server;
-}
 
 ProcessResult discovery_run() {
   RunSettings settings = fixture_settings();
@@ -90,10 +80,7 @@ TEST(ZabbixEndToEnd, TotalsLandDiscoveryCreatesItemsAndTheNextRunFillsThem) {
   EXPECT_EQ(questdb_rows("bekCobranca", zabbix_server().host).size(), 7u);
 
   // Once the server's configuration knows the new items, a run fills them.
-  ASSERT_EQ(run_process("/usr/sbin/zabbix_server",
-                        {"-c", zabbix_server().conf, "-R", "config_cache_reload"})
-                .status,
-            0);
+  reload_zabbix_configuration();
   std::this_thread::sleep_for(1500ms);
   const std::int64_t second_start = std::time(nullptr);
   const auto second = discovery_run();

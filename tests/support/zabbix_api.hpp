@@ -1,0 +1,29 @@
+#pragma once
+
+#include <string>
+
+#include <nlohmann/json.hpp>
+
+namespace sonda::test {
+
+// The Zabbix server of the tests, its configuration and its frontend's JSON-RPC API.
+struct ZabbixServer {
+  std::string address, conf, host, api;
+};
+const ZabbixServer& zabbix_server();
+
+// A logged-in session of the Zabbix API (as Admin).
+class ZabbixApi {
+ public:
+  ZabbixApi();
+  // Calls `method` and returns its result; raises std::runtime_error with the API's error.
+  nlohmann::json call(const std::string& method, const nlohmann::json& params);
+
+ private:
+  std::string token_;
+};
+
+// Reloads the Zabbix server's configuration cache.
+void reload_zabbix_configuration();
+
+}  // namespace sonda::test
