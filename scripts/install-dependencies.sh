@@ -1,21 +1,30 @@
 #!/usr/bin/env bash
-# Installs, from Debian 12's packages, everything needed to build the probe and run its tests.
-# Safe to run again: packages already present are not fetched twice.
+# Installs, from Debian 12's packages, what the project needs. Safe to run again: packages
+# already present are not fetched twice.
+#   scripts/install-dependencies.sh demo   building the probe, and PostgreSQL for the demo
+#   scripts/install-dependencies.sh        everything: the test servers and tools as well
 set -euo pipefail
 
 packages=(
   # build
-  build-essential cmake ninja-build pkg-config clang-format
+  build-essential cmake ninja-build pkg-config
   libpq-dev libcurl4-openssl-dev nlohmann-json3-dev libgtest-dev
-  # test servers: PostgreSQL; QuestDB (a Java server from Maven Central) behind nginx for TLS
-  postgresql default-jre-headless maven nginx-light openssl curl
-  # test servers: Zabbix 6.0, and zabbix_sender (in zabbix-agent) to compare frames with
-  zabbix-server-pgsql zabbix-agent
-  # the Zabbix web frontend, for its API (served by PHP's built-in server)
-  zabbix-frontend-php php-cli php-cgi php-pgsql
-  # packaging and the manual page check
-  dpkg-dev man-db groff-base
+  # the demo's database
+  postgresql
 )
+if [ "${1:-all}" != demo ]; then
+  packages+=(
+    clang-format
+    # test servers: QuestDB (a Java server from Maven Central) behind nginx for TLS
+    default-jre-headless maven nginx-light openssl curl
+    # test servers: Zabbix 6.0, and zabbix_sender (in zabbix-agent) to compare frames with
+    zabbix-server-pgsql zabbix-agent
+    # the Zabbix web frontend, for its API (served by PHP's built-in server)
+    zabbix-frontend-php php-cli php-cgi php-pgsql
+    # packaging and the manual page check
+    dpkg-dev man-db groff-base
+  )
+fi
 
 missing=()
 for package in "${packages[@]}"; do

@@ -43,9 +43,30 @@ std::vector<OpenBillsRow> open_bills_rows(const PgResult& result, TextStore& tex
   return rows;
 }
 
-}  // namespace
+// What an operator can do about a database failure, in the terms of the command line.
+std::string_view advice(std::string_view message) {
+  auto has = [&](std::string_view text) { return message.find(text) != std::string_view::npos; };
+  if (has("password authentication failed") || has("no password supplied")) {
+    return "confira db_user e db_password";
+  }
+  if (has("role \"") && has("does not exist")) return "confira db_user";
+  if (has("database \"") && has("does not exist")) return "confira db_name";
+  if (has("no pg_hba.conf entry")) {
+    return "o pg_hba.conf do servidor precisa admitir esta máquina e este usuário";
+  }
+  if (has("Connection refused") || has("could not translate host name") ||
+      has("No route to host") || has("Network is unreachable") || has("timed out") ||
+      has("invalid integer value") || has("invalid port number")) {
+    return "confira db_ip e db_port, e se o PostgreSQL aceita conexões TCP desta máquina";
+  }
+  if (has("SQLSTATE 42P01") || has("SQLSTATE 42703") || has("SQLSTATE 42883")) {
+    return "confira se db_name é o banco do sistema de gestão";
+  }
+  if (has("SQLSTATE 42501")) return "db_user precisa poder ler (SELECT) as tabelas do sistema";
+  return {};
+}
 
-BillingData read_billing_data(const RunSettings& settings) {
+BillingData read_with_connection(const RunSettings& settings) {
   const PgParameters parameters{settings.db_ip.value(), settings.db_port.value(),
                                 settings.db_name.value(), settings.db_user.value(),
                                 settings.db_password.value()};
@@ -69,6 +90,18 @@ BillingData read_billing_data(const RunSettings& settings) {
     throw DataError("a consulta de títulos em aberto deveria trazer exatamente uma linha");
   }
   return data;
+}
+
+}  // namespace
+
+BillingData read_billing_data(const RunSettings& settings) {
+  try {
+    return read_with_connection(settings);
+  } catch (const DatabaseError& error) {
+    const std::string_view hint = advice(error.what());
+    if (hint.empty()) throw;
+    throw DatabaseError(std::string(error.what()) + " (" + std::string(hint) + ")");
+  }
 }
 
 }  // namespace sonda

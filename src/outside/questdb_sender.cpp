@@ -60,10 +60,12 @@ std::string one_line(std::string text) {
 std::string refusal(const std::string& where, const HttpOutcome& outcome) {
   const std::string status = "HTTP " + std::to_string(outcome.status);
   if (outcome.status == 401 || outcome.status == 403) {
-    return "o QuestDB em " + where + " recusou o usuário e a senha (" + status + ")";
+    return "o QuestDB em " + where + " recusou o usuário e a senha (" + status +
+           "): confira as credenciais dessa tabela";
   }
   if (outcome.status == 404) {
-    return "o endereço " + where + " não aceita o protocolo de linhas do QuestDB (" + status + ")";
+    return "o endereço " + where + " não aceita o protocolo de linhas do QuestDB (" + status +
+           "): confira o endereço e a porta HTTP do QuestDB";
   }
   const auto json = nlohmann::json::parse(outcome.body, nullptr, false);
   if (json.is_object() && json.contains("message") && json["message"].is_string()) {

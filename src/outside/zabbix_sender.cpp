@@ -32,6 +32,8 @@ constexpr unsigned char kFlagProtocol = 0x01;
 constexpr unsigned char kFlagCompressed = 0x02;
 constexpr unsigned char kFlagLarge = 0x04;
 constexpr std::size_t kMaxAnswer = 16 * 1024 * 1024;
+constexpr std::string_view kAddressAdvice =
+    " (confira o endereço do servidor: SONDA_ZABBIX_SERVER ou o ServerActive do agente)";
 // After a complete answer, the server closes the connection; waiting for that close makes the
 // server, not the probe, keep the closed connection's TIME_WAIT, so a million sends do not use
 // up the probe's local ports.
@@ -66,7 +68,7 @@ ResolvedServer& resolve(const std::string& zabbix_server) {
       ::getaddrinfo(address->host.c_str(), std::to_string(address->port).c_str(), &hints, &found);
   if (status != 0) {
     throw ZabbixError("não foi possível resolver o servidor Zabbix " + address->host + ": " +
-                      ::gai_strerror(status));
+                      ::gai_strerror(status) + std::string(kAddressAdvice));
   }
   ResolvedServer resolved{zabbix_server, address->text(), {}, true};
   for (const addrinfo* entry = found; entry != nullptr; entry = entry->ai_next) {
@@ -108,7 +110,7 @@ class Exchange {
       }
       failure = errno_text();
     }
-    throw fail("não foi possível conectar: " + failure);
+    throw fail("não foi possível conectar: " + failure + std::string(kAddressAdvice));
   }
 
   // Sends the parts one after the other, in one system call when the socket takes them all.

@@ -152,7 +152,8 @@ TEST(BillingQuery, RejectedStatementNamesTheDatabaseError) {
   create_database("cobranca_sem_tabelas", {});
   EXPECT_EQ(failure_text([] { read_billing_data(fixture_settings("cobranca_sem_tabelas")); }),
             "DatabaseError: o PostgreSQL recusou a consulta de clientes (SQLSTATE 42P01): "
-            "relation \"admcore_clientecontrato\" does not exist");
+            "relation \"admcore_clientecontrato\" does not exist (confira se db_name é o banco "
+            "do sistema de gestão)");
 }
 
 TEST(BillingQuery, ConnectionFailuresNameTheProblemButNeverThePassword) {
@@ -164,6 +165,7 @@ TEST(BillingQuery, ConnectionFailuresNameTheProblemButNeverThePassword) {
   EXPECT_NE(password_failure.find("password authentication failed for user \"sonda\""),
             std::string::npos)
       << password_failure;
+  EXPECT_TRUE(password_failure.ends_with("(confira db_user e db_password)")) << password_failure;
   EXPECT_EQ(password_failure.find("segredo-errado-123"), std::string::npos);
 
   RunSettings unknown_database = fixture_settings("nao_existe");
@@ -176,6 +178,8 @@ TEST(BillingQuery, ConnectionFailuresNameTheProblemButNeverThePassword) {
   closed.db_port.assign(std::to_string(closed_port()));
   const std::string refused = failure_text([&] { read_billing_data(closed); });
   EXPECT_NE(refused.find("Connection refused"), std::string::npos) << refused;
+  EXPECT_TRUE(refused.ends_with(
+      "(confira db_ip e db_port, e se o PostgreSQL aceita conexões TCP desta máquina)"));
   EXPECT_EQ(refused.find(pg_server().password), std::string::npos);
 
   RunSettings bad_port = fixture_settings();

@@ -85,7 +85,9 @@ TEST(ZabbixSender, EveryBrokenExchangeIsAFailure) {
 
   const std::string closed = "127.0.0.1:" + std::to_string(closed_port());
   EXPECT_EQ(zabbix_failure(closed),
-            "servidor Zabbix em " + closed + ": não foi possível conectar: Connection refused");
+            "servidor Zabbix em " + closed +
+                ": não foi possível conectar: Connection refused (confira o endereço do servidor: "
+                "SONDA_ZABBIX_SERVER ou o ServerActive do agente)");
 
   EXPECT_NE(zabbix_failure("nao-existe.invalid:10051").find("não foi possível resolver"),
             std::string::npos);
