@@ -2,7 +2,10 @@
 
 #include <time.h>
 
+#include <array>
 #include <chrono>
+#include <climits>
+#include <optional>
 
 #include "console/value_text.hpp"
 #include "outside/questdb_conf.hpp"
@@ -61,6 +64,20 @@ bool append_field(std::string& out, const IlpField& field) {
   return std::visit(Visitor{out}, field.value);
 }
 
+// The epoch seconds of a date-time's whole second, read in the local time zone.
+std::int64_t local_to_epoch_seconds(DateTime value) {
+  const CivilDateTime civil = to_civil(value);
+  std::tm local{};
+  local.tm_year = civil.year - 1900;
+  local.tm_mon = static_cast<int>(civil.month) - 1;
+  local.tm_mday = static_cast<int>(civil.day);
+  local.tm_hour = civil.hour;
+  local.tm_min = civil.minute;
+  local.tm_sec = civil.second;
+  local.tm_isdst = -1;  // the zone's rule for that date decides
+  return static_cast<std::int64_t>(std::mktime(&local));
+}
+
 }  // namespace
 
 TimestampNanos TimestampNanos::now() {
@@ -97,17 +114,29 @@ void IlpBuffer::clear() {
 }
 
 std::int64_t local_epoch_micros(DateTime value) {
-  const CivilDateTime civil = to_civil(value);
-  std::tm local{};
-  local.tm_year = civil.year - 1900;
-  local.tm_mon = static_cast<int>(civil.month) - 1;
-  local.tm_mday = static_cast<int>(civil.day);
-  local.tm_hour = civil.hour;
-  local.tm_min = civil.minute;
-  local.tm_sec = civil.second;
-  local.tm_isdst = -1;  // the zone's rule for that date decides
-  const std::time_t seconds = std::mktime(&local);
-  return static_cast<std::int64_t>(seconds) * 1'000'000 + civil.microsecond;
+  // The zone's offset changes at most once a day (at a daylight-saving transition): a day whose
+  // first and last second have the same offset keeps it all day. The offset of such days is
+  // remembered, which spares a mktime (and its look at /etc/localtime) for most values.
+  constexpr std::int64_t kMicrosPerDay = 86'400'000'000;
+  struct Day {
+    std::int64_t day = INT64_MIN;
+    std::optional<std::int64_t> offset;  // local minus UTC, in seconds; none if it changes
+  };
+  static std::array<Day, 1024> days;
+  const std::int64_t day =
+      value.micros >= 0 ? value.micros / kMicrosPerDay : (value.micros + 1) / kMicrosPerDay - 1;
+  Day& known = days[static_cast<std::size_t>(day & 1023)];
+  if (known.day != day) {
+    const std::int64_t start = day * 86'400;
+    const std::int64_t first = start - local_to_epoch_seconds(DateTime{start * 1'000'000});
+    const std::int64_t last =
+        start + 86'399 - local_to_epoch_seconds(DateTime{(start + 86'399) * 1'000'000});
+    known = {day, first == last ? std::optional(first) : std::nullopt};
+  }
+  if (known.offset) return value.micros - *known.offset * 1'000'000;
+  const std::int64_t whole_seconds =
+      value.micros >= 0 ? value.micros / 1'000'000 : (value.micros + 1) / 1'000'000 - 1;
+  return local_to_epoch_seconds(value) * 1'000'000 + (value.micros - whole_seconds * 1'000'000);
 }
 
 }  // namespace sonda

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include "console/value_text.hpp"
 #include "outside/questdb_conf.hpp"
 
 namespace sonda {
@@ -70,6 +71,32 @@ TEST_F(IlpBufferTest, LocalTimeFollowsTheZoneRuleOfThatDate) {
   // 2018-12-01: São Paulo was on daylight saving time (UTC-2).
   EXPECT_EQ(local_epoch_micros(from_civil({2018, 12, 1, 12, 0, 0, 0})), 1543672800000000);
   EXPECT_EQ(local_epoch_micros(from_civil({2024, 6, 1, 12, 0, 0, 0})), 1717254000000000);
+}
+
+TEST_F(IlpBufferTest, RememberedDaysAgreeWithTheZoneRuleAtEveryHour) {
+  // 2018 had both of São Paulo's transitions (February 17, November 4); every hour and half hour
+  // of the year, in an order that revisits days, reads as mktime reads it.
+  auto reference = [](DateTime value) {
+    const CivilDateTime c = to_civil(value);
+    std::tm local{};
+    local.tm_year = c.year - 1900;
+    local.tm_mon = static_cast<int>(c.month) - 1;
+    local.tm_mday = static_cast<int>(c.day);
+    local.tm_hour = c.hour;
+    local.tm_min = c.minute;
+    local.tm_sec = c.second;
+    local.tm_isdst = -1;
+    return static_cast<std::int64_t>(std::mktime(&local)) * 1'000'000 + c.microsecond;
+  };
+  const std::int64_t start = from_civil({2018, 1, 1, 0, 0, 0, 0}).micros;
+  for (int round = 0; round < 2; ++round) {
+    for (std::int64_t half_hour = 0; half_hour < 2 * 24 * 365; ++half_hour) {
+      const DateTime value{start + half_hour * 1'800'000'000 + 7};
+      ASSERT_EQ(local_epoch_micros(value), reference(value)) << value_text(value);
+    }
+  }
+  const DateTime before_1970 = from_civil({1969, 12, 31, 23, 59, 59, 999999});
+  EXPECT_EQ(local_epoch_micros(before_1970), reference(before_1970));
 }
 
 }  // namespace
