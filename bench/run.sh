@@ -27,7 +27,7 @@ zbx_port=${SONDA_TEST_ZBX_SERVER##*:}
 peer_samples=2000
 
 role_psql() {
-  PGPASSWORD=$SONDA_TEST_PG_PASSWORD psql -X -q -v ON_ERROR_STOP=1 -h "$SONDA_TEST_PG_HOST" \
+  PGPASSWORD=$SONDA_TEST_PG_PASSWORD PGOPTIONS="-c client_min_messages=warning" psql -X -q -v ON_ERROR_STOP=1 -h "$SONDA_TEST_PG_HOST" \
     -p "$SONDA_TEST_PG_PORT" -U "$SONDA_TEST_PG_USER" "$@"
 }
 qdb_exec() {
@@ -77,7 +77,7 @@ probe_args() {  # database, zabbix host: the probe's seventeen arguments, into `
 }
 
 echo "[" >"$out/results.json"
-echo "customers,rows,generator_s,run_s,database_s,psql_s,building_s,zabbix_s,zabbix_loop_s,questdb_clientes_s,curl_clientes_s,questdb_cobranca_s,curl_cobranca_s,peak_rss_mib,zabbix_sender_per_value_ms,probe_per_value_ms,report_s" \
+echo "customers,rows,generator_s,run_s,database_s,psql_s,building_s,zabbix_s,zabbix_loop_s,questdb_clientes_s,curl_clientes_s,questdb_cobranca_s,curl_cobranca_s,peak_rss_mib,zabbix_sender_per_value_ms,probe_per_value_ms,report_s,report_run_s" \
   >"$out/results.csv"
 separator=""
 for n in "${sizes[@]}"; do
@@ -143,8 +143,10 @@ for n in "${sizes[@]}"; do
   wait_for_quiet
   start=$(now)
   probe_args "$db" debug
-  build/sonda-cobranca "${args[@]}" >"$out/report-$n.txt"
-  report_s=$(since "$start")
+  SONDA_PHASE_TIMES=$out/report-phases-$n.json build/sonda-cobranca "${args[@]}" \
+    >"$out/report-$n.txt"
+  report_run_s=$(since "$start")
+  report_s=$(phase "$out/report-phases-$n.json" report)
 
   # The peer: zabbix_sender started once per value, as a shell script would.
   wait_for_quiet
@@ -158,7 +160,7 @@ for n in "${sizes[@]}"; do
   probe_ms=$(awk -v t="$zabbix_s" -v k="$sends" 'BEGIN { printf "%.4f", 1000 * t / k }')
   peak_mib=$(awk -v k="$(phase "$phases" peak_rss_kib)" 'BEGIN { printf "%.0f", k / 1024 }')
 
-  line="$n,$rows,$generator_s,$run_s,$(phase "$phases" database),$psql_s,$(phase "$phases" building),$zabbix_s,$zabbix_loop_s,$(phase "$phases" questdb_clientes),$curl_clientes_s,$(phase "$phases" questdb_cobranca),$curl_cobranca_s,$peak_mib,$peer_ms,$probe_ms,$report_s"
+  line="$n,$rows,$generator_s,$run_s,$(phase "$phases" database),$psql_s,$(phase "$phases" building),$zabbix_s,$zabbix_loop_s,$(phase "$phases" questdb_clientes),$curl_clientes_s,$(phase "$phases" questdb_cobranca),$curl_cobranca_s,$peak_mib,$peer_ms,$probe_ms,$report_s,$report_run_s"
   echo "$line" >>"$out/results.csv"
   IFS=, read -r -a v <<<"$line"
   {
@@ -166,7 +168,8 @@ for n in "${sizes[@]}"; do
     printf '"database_s": %s, "psql_s": %s, "building_s": %s, "zabbix_s": %s, ' "${v[4]}" "${v[5]}" "${v[6]}" "${v[7]}"
     printf '"zabbix_loop_s": %s, "questdb_clientes_s": %s, "curl_clientes_s": %s, ' "${v[8]}" "${v[9]}" "${v[10]}"
     printf '"questdb_cobranca_s": %s, "curl_cobranca_s": %s, "peak_rss_mib": %s, ' "${v[11]}" "${v[12]}" "${v[13]}"
-    printf '"zabbix_sender_per_value_ms": %s, "probe_per_value_ms": %s, "report_s": %s}\n' "${v[14]}" "${v[15]}" "${v[16]}"
+    printf '"zabbix_sender_per_value_ms": %s, "probe_per_value_ms": %s, "report_s": %s, ' "${v[14]}" "${v[15]}" "${v[16]}"
+    printf '"report_run_s": %s}\n' "${v[17]}"
   } >>"$out/results.json"
   separator=","
 done
@@ -174,14 +177,16 @@ echo "]" >>"$out/results.json"
 
 # The table: each phase against its limit, as a ratio.
 echo
-printf '%9s %8s %8s %18s %18s %18s %18s %8s %12s %9s\n' clientes linhas total_s \
+# Seconds of each phase and, in parentheses, its ratio to the limit; the peer's time per value
+# over the probe's; the debug report's printing, and its whole run.
+printf '%9s %8s %8s %18s %18s %18s %18s %8s %12s %14s\n' clientes linhas total_s \
   "banco (×psql)" "zabbix (×laço)" "qdb cli (×curl)" "qdb cob (×curl)" pico_MiB \
-  "×zbx_sender" relat_s
+  "×zbx_sender" "relatório_s"
 tail -n +2 "$out/results.csv" | while IFS=, read -r -a v; do
-  printf '%9s %8s %8.1f %9.2f (%5s) %9.2f (%5s) %9.2f (%5s) %9.2f (%5s) %8s %12s %9.2f\n' \
+  printf '%9s %8s %8.1f %9.2f (%5s) %9.2f (%5s) %9.2f (%5s) %9.2f (%5s) %8s %12s %6.2f (%5.1f)\n' \
     "${v[0]}" "${v[1]}" "${v[3]}" "${v[4]}" "$(ratio "${v[4]}" "${v[5]}")" "${v[7]}" \
     "$(ratio "${v[7]}" "${v[8]}")" "${v[9]}" "$(ratio "${v[9]}" "${v[10]}")" "${v[11]}" \
-    "$(ratio "${v[11]}" "${v[12]}")" "${v[13]}" "$(ratio "${v[14]}" "${v[15]}")" "${v[16]}"
+    "$(ratio "${v[11]}" "${v[12]}")" "${v[13]}" "$(ratio "${v[14]}" "${v[15]}")" "${v[16]}" "${v[17]}"
 done
 echo
 echo "Resultados: $out/results.json e $out/results.csv"

@@ -23,7 +23,7 @@ std::string_view trim(std::string_view text) {
 std::string normalized(std::string_view text, const std::string& source) {
   const auto address = parse_zabbix_address(text);
   if (!address) {
-    throw ConfigError("endereço do servidor Zabbix inválido em " + source + ": \"" +
+    throw ConfigError("endereço do servidor Zabbix inválido " + source + ": \"" +
                       std::string(text) + "\" (use host ou host:porta)");
   }
   return address->text();
@@ -44,7 +44,8 @@ std::optional<std::string> server_active(const std::string& path) {
     if (list.empty()) return std::nullopt;
     // A list of servers (",") of clusters (";"): the first one serves.
     const std::string_view first = trim(list.substr(0, list.find_first_of(",;")));
-    return normalized(first, path + ", linha " + std::to_string(number) + " (ServerActive)");
+    return normalized(first,
+                      "em " + path + ", linha " + std::to_string(number) + " (ServerActive)");
   }
   return std::nullopt;
 }
@@ -61,7 +62,7 @@ ZabbixServerSources default_zabbix_server_sources() {
 
 std::string zabbix_server_from(const ZabbixServerSources& sources) {
   if (sources.environment) {
-    return normalized(*sources.environment, "a variável " + std::string(kEnvironmentVariable));
+    return normalized(*sources.environment, "na variável " + std::string(kEnvironmentVariable));
   }
   for (const std::string& path : sources.agent_configurations) {
     if (auto address = server_active(path)) return *address;

@@ -14,6 +14,15 @@ std::optional<double> as_real(const FieldValue& value) {
   return std::nullopt;
 }
 
+// The five fields that open both shapes of entry.
+void add_leading_fields(MacroEntry& entry, const CustomerRow& row) {
+  entry.add("{#CLIENTE_ID}", row.id);
+  entry.add("{#RAZAOSOCIAL}", row.razao_social);
+  entry.add("{#CPF_CNPJ}", row.cpf_cnpj);
+  entry.add("{#VALOR_DIVIDA}", row.valor_divida);
+  entry.add("{#TITULOS_EM_ATRASO}", row.titulos_em_atraso);
+}
+
 }  // namespace
 
 FieldValue add_numbers(const FieldValue& a, const FieldValue& b) {
@@ -44,20 +53,12 @@ CustomerEntries build_customer_entries(const BillingData& data, std::string_view
 
     MacroEntry& discovery = entries.discovery.emplace_back();
     discovery.reserve(6);
-    discovery.add("{#CLIENTE_ID}", row.id);
-    discovery.add("{#RAZAOSOCIAL}", row.razao_social);
-    discovery.add("{#CPF_CNPJ}", row.cpf_cnpj);
-    discovery.add("{#VALOR_DIVIDA}", row.valor_divida);
-    discovery.add("{#TITULOS_EM_ATRASO}", row.titulos_em_atraso);
+    add_leading_fields(discovery, row);
     discovery.add("{#CONTATO}", contato_zbx);
 
     MacroEntry& snapshot = entries.discovery_qdb.emplace_back();
     snapshot.reserve(11);
-    snapshot.add("{#CLIENTE_ID}", row.id);
-    snapshot.add("{#RAZAOSOCIAL}", row.razao_social);
-    snapshot.add("{#CPF_CNPJ}", row.cpf_cnpj);
-    snapshot.add("{#VALOR_DIVIDA}", row.valor_divida);
-    snapshot.add("{#TITULOS_EM_ATRASO}", row.titulos_em_atraso);
+    add_leading_fields(snapshot, row);
     snapshot.add("{#CONTATO}", row.contato);
     snapshot.add("{#TEMPO_VENCIMENTO}", row.tempo_vencimento);
     snapshot.add("{#NOME_FANTASIA}", row.nome_fantasia);

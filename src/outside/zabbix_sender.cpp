@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <optional>
 #include <vector>
@@ -283,6 +284,9 @@ std::string frame_header(std::size_t body_size) {
 
 void exchange_value(const std::string& zabbix_server, std::string_view key,
                     const std::string& body) {
+  if (body.size() > UINT32_MAX) {
+    throw ZabbixError("o valor de " + std::string(key) + " passa de 4 GiB, o máximo de um envio");
+  }
   ResolvedServer& server = resolve(zabbix_server);
   Exchange exchange(server);
   exchange.connect();
