@@ -169,7 +169,10 @@ for n in "${sizes[@]}"; do
     printf '"zabbix_loop_s": %s, "questdb_clientes_s": %s, "curl_clientes_s": %s, ' "${v[8]}" "${v[9]}" "${v[10]}"
     printf '"questdb_cobranca_s": %s, "curl_cobranca_s": %s, "peak_rss_mib": %s, ' "${v[11]}" "${v[12]}" "${v[13]}"
     printf '"zabbix_sender_per_value_ms": %s, "probe_per_value_ms": %s, "report_s": %s, ' "${v[14]}" "${v[15]}" "${v[16]}"
-    printf '"report_run_s": %s}\n' "${v[17]}"
+    printf '"report_run_s": %s, ' "${v[17]}"
+    printf '"questdb_clientes_rows_per_s": %.0f, "questdb_cobranca_rows_per_s": %.0f}\n' \
+      "$(awk -v r="${v[1]}" -v t="${v[9]}" 'BEGIN { print r / t }')" \
+      "$(awk -v r="${v[1]}" -v t="${v[11]}" 'BEGIN { print r / t }')"
   } >>"$out/results.json"
   separator=","
 done

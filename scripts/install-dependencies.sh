@@ -16,7 +16,7 @@ if [ "${1:-all}" != demo ]; then
   packages+=(
     clang-format
     # test servers: QuestDB (a Java server from Maven Central) behind nginx for TLS
-    default-jre-headless maven nginx-light openssl curl
+    default-jre-headless maven nginx openssl curl
     # test servers: Zabbix 6.0, and zabbix_sender (in zabbix-agent) to compare frames with
     zabbix-server-pgsql zabbix-agent
     # the Zabbix web frontend, for its API (served by PHP's built-in server)

@@ -126,10 +126,15 @@ TEST(ZabbixTemplate, ImportsLinksAndItsExternalCheckDiscoversTheCustomers) {
   EXPECT_TRUE(eventually([&] { return read_file(log).find("status 0") != std::string::npos; }));
   EXPECT_NE(read_file(log).find("\nOK\n"), std::string::npos) << read_file(log);
 
+  // The totals, once the server's history syncers have stored them.
   auto items = items_of(api, host_id);
-  EXPECT_EQ(items.at("titulos_totais_em_atraso").second, "6");
-  EXPECT_EQ(items.at("valor_total_divida").second, "177.5");
-  EXPECT_EQ(items.at("valor_total_em_aberto").second, "165");
+  EXPECT_TRUE(eventually([&] {
+    items = items_of(api, host_id);
+    return items.at("titulos_totais_em_atraso").second == "6" &&
+           items.at("valor_total_divida").second == "177.5" &&
+           items.at("valor_total_em_aberto").second == "165";
+  })) << items.at("titulos_totais_em_atraso").second
+      << " " << items.at("valor_total_divida").second;
   EXPECT_EQ(questdb_rows("bekClientes", kHost).size(), 7u);
 
   // The discovered items, named by the prototypes, receive the next run's values; the trigger
