@@ -17,7 +17,7 @@ source scripts/lib/common.sh
 source scripts/lib/postgres.sh
 PG_HOST=$SONDA_TEST_PG_HOST PG_PORT=$SONDA_TEST_PG_PORT PG_USER=$SONDA_TEST_PG_USER
 PG_PASSWORD=$SONDA_TEST_PG_PASSWORD
-pg_psql -d postgres -c "DROP DATABASE IF EXISTS provedor" >/dev/null
+PGOPTIONS="-c client_min_messages=warning" pg_psql -d postgres -c "DROP DATABASE IF EXISTS provedor"
 pg_load provedor tests/fixtures/billing_schema.sql
 build/isp-generator 200 | pg_psql -d provedor >/dev/null
 
