@@ -24,8 +24,6 @@ class Setting {
 
   // The text exactly as received. Raises ConfigError naming the setting when it is absent.
   const std::string& value() const;
-  bool present() const { return value_.has_value(); }
-  std::string_view name() const { return name_; }
 
   void assign(std::string text) { value_ = std::move(text); }
 

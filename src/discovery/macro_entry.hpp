@@ -43,7 +43,6 @@ class MacroEntry {
 
   std::span<const MacroField> fields() const { return fields_; }
   bool empty() const { return fields_.empty(); }
-  std::size_t size() const { return fields_.size(); }
   void reserve(std::size_t count) { fields_.reserve(count); }
 
  private:
