@@ -54,11 +54,17 @@ TEST(ProbeFailures, DatabaseProblemsAreDiagnosedWithoutThePassword) {
   EXPECT_EQ(trapper.connections(), 0);
 }
 
+// Settings whose database accepts the connection and never answers.
+RunSettings with_silent_database(const FakeServer& silent) {
+  RunSettings settings = fixture_settings();
+  settings.db_port.assign(std::to_string(silent.port()));
+  return settings;
+}
+
 TEST(ProbeFailures, DatabaseThatNeverAnswersEndsAtTheLimitWithStatusZero) {
   FakeServer silent(hold_silently);
   FakeZabbix trapper;
-  RunSettings settings = fixture_settings();
-  settings.db_port.assign(std::to_string(silent.port()));
+  RunSettings settings = with_silent_database(silent);
   settings.zabbix_host.assign("qualquer");
   const auto result = run_probe(full_form_arguments(settings), options_with(trapper, "2"));
   EXPECT_EQ(result.status, 0);
@@ -76,8 +82,7 @@ TEST(ProbeFailures, DatabaseThatNeverAnswersEndsAtTheLimitWithStatusZero) {
 TEST(ProbeFailures, PasswordsAreGoneFromTheProcessArguments) {
   FakeServer silent(hold_silently);
   FakeZabbix trapper;
-  RunSettings settings = fixture_settings();
-  settings.db_port.assign(std::to_string(silent.port()));
+  RunSettings settings = with_silent_database(silent);
   settings.db_password.assign("senha-do-banco");
   settings.quest_db_password.assign("senha-do-quest");
   settings.quest_db_password_chat.assign("senha-do-chat");
@@ -95,9 +100,8 @@ TEST(ProbeFailures, LaunchReturnsAtOnceWhileTheBackgroundRunGoesOn) {
   FakeServer silent(hold_silently);
   FakeZabbix trapper;
   TempDir logs;
-  RunSettings settings = fixture_settings();
+  RunSettings settings = with_silent_database(silent);
   settings.mode = "launch_discovery_clientes";
-  settings.db_port.assign(std::to_string(silent.port()));
   settings.zabbix_host.assign("fundo");
   ProcessOptions options = options_with(trapper, "2");
   options.env["SONDA_LOG_DIR"] = logs.path().string();

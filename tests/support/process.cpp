@@ -67,10 +67,7 @@ RunningProcess::RunningProcess(const std::string& program,
   ::close(out_pipe[1]);
   ::close(err_pipe[1]);
   ::close(in_pipe[0]);
-  if (options.stdin_text) {
-    (void)!::write(in_pipe[1], options.stdin_text->data(), options.stdin_text->size());
-  }
-  ::close(in_pipe[1]);
+  ::close(in_pipe[1]);  // standard input: empty
   out_fd_ = out_pipe[0];
   err_fd_ = err_pipe[0];
 }
