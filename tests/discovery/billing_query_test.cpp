@@ -197,14 +197,20 @@ std::vector<std::string> logged_statements_of_run(const std::string& marker) {
   std::ifstream log(pg_server().log);
   std::vector<std::pair<std::string, std::string>> entries;  // (pid, text)
   std::string line;
+  // Other tests share the server: a tab-indented line belongs to the entry just above it, which
+  // may be another program's.
+  bool in_probe_entry = false;
   while (std::getline(log, line)) {
     const auto tag = line.find("] sonda-cobranca LOG:  ");
-    if (tag != std::string::npos) {
+    if (line.starts_with('\t')) {
+      if (in_probe_entry) entries.back().second += "\n" + line.substr(1);
+    } else if (tag != std::string::npos) {
       const auto open = line.rfind('[', tag);
       entries.emplace_back(line.substr(open + 1, tag - open - 1),
                            line.substr(tag + std::string("] sonda-cobranca LOG:  ").size()));
-    } else if (line.starts_with('\t') && !entries.empty()) {
-      entries.back().second += "\n" + line.substr(1);  // further lines come indented by a tab
+      in_probe_entry = true;
+    } else {
+      in_probe_entry = false;
     }
   }
   std::string pid;
