@@ -234,13 +234,18 @@ TEST(BillingQuery, StatementsReachTheServerByteForByteInOneUncommittedTransactio
   EXPECT_EQ(statements[2], "execute <unnamed>: " + open_bills_statement("4242''marcador"));
 }
 
+// Other tests run the probe against other databases of the same server at the same time, so
+// the probe's backends are looked for in this test's database only.
+constexpr const char* kProbeBackendsHere =
+    "FROM pg_stat_activity WHERE application_name = 'sonda-cobranca' "
+    "AND datname = 'cobranca_travada'";
+
 // The probe's own backend as pg_stat_activity shows it, once it waits on a lock.
 std::optional<std::string> blocked_probe_statement() {
   PgSession watcher;
   for (int i = 0; i < 100; ++i) {
-    const auto rows = watcher.exec(
-        "SELECT query FROM pg_stat_activity WHERE application_name = 'sonda-cobranca' "
-        "AND wait_event_type = 'Lock'");
+    const auto rows = watcher.exec(std::string("SELECT query ") + kProbeBackendsHere +
+                                   " AND wait_event_type = 'Lock'");
     if (!rows.empty()) return rows[0][0];
     std::this_thread::sleep_for(20ms);
   }
@@ -248,8 +253,7 @@ std::optional<std::string> blocked_probe_statement() {
 }
 
 int probe_backends() {
-  return std::stoi(*PgSession().value(
-      "SELECT count(*) FROM pg_stat_activity WHERE application_name = 'sonda-cobranca'"));
+  return std::stoi(*PgSession().value(std::string("SELECT count(*) ") + kProbeBackendsHere));
 }
 
 TEST(BillingQuery, StatementBlockedOnALockEndsAtTheLimitAndIsCancelled) {
