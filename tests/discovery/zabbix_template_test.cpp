@@ -105,7 +105,7 @@ TEST(ZabbixTemplate, ImportsLinksAndItsExternalCheckDiscoversTheCustomers) {
   truncate_questdb_tables();
   ZabbixApi api;
   const std::string host_id = create_host(api, import_template(api));
-  reload_zabbix_configuration();
+  reload_zabbix_configuration(kHost, "titulos_totais_em_atraso");
 
   // The template's external check, started now instead of in ten minutes.
   const json external = api.call(
@@ -114,7 +114,6 @@ TEST(ZabbixTemplate, ImportsLinksAndItsExternalCheckDiscoversTheCustomers) {
   ASSERT_EQ(external.size(), 1u);
   EXPECT_TRUE(external[0].at("key_").get<std::string>().starts_with(
       "sonda-cobranca[\"launch_discovery_clientes\",\"{HOST.HOST}\""));
-  std::this_thread::sleep_for(1500ms);  // the pollers take the new item from the reloaded cache
   api.call("task.create",
            json::array({{{"type", 6}, {"request", {{"itemid", external[0].at("itemid")}}}}}));
 
@@ -139,8 +138,7 @@ TEST(ZabbixTemplate, ImportsLinksAndItsExternalCheckDiscoversTheCustomers) {
 
   // The discovered items, named by the prototypes, receive the next run's values; the trigger
   // prototypes make triggers that fire for a customer over the thresholds.
-  reload_zabbix_configuration();
-  std::this_thread::sleep_for(1500ms);
+  reload_zabbix_configuration(kHost, "titulos_em_atraso[5]");
   RunSettings settings = fixture_settings();
   settings.zabbix_host.assign(kHost);
   ProcessOptions options;

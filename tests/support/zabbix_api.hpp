@@ -23,7 +23,8 @@ class ZabbixApi {
   std::string token_;
 };
 
-// Reloads the Zabbix server's configuration cache.
-void reload_zabbix_configuration();
+// Reloads the Zabbix server's configuration cache and waits until the trapper item `key` of
+// `host` takes values (the value sent to find out is 0).
+void reload_zabbix_configuration(const std::string& host, const std::string& key);
 
 }  // namespace sonda::test
