@@ -1,6 +1,5 @@
 #include "outside/zabbix_sender.hpp"
 
-#include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
@@ -17,6 +16,7 @@
 #include <nlohmann/json.hpp>
 
 #include "console/value_text.hpp"
+#include "outside/name_lookup.hpp"
 #include "outside/runtime_limit.hpp"
 #include "outside/unique_fd.hpp"
 #include "outside/zabbix_address.hpp"
@@ -40,16 +40,11 @@ constexpr std::string_view kAddressAdvice =
 // up the probe's local ports.
 constexpr auto kCloseWait = 200ms;
 
-struct Endpoint {
-  sockaddr_storage address{};
-  socklen_t length = 0;
-};
-
 // The last server resolved: one run talks to one server.
 struct ResolvedServer {
   std::string text;
   std::string where;  // host:port for messages
-  std::vector<Endpoint> endpoints;
+  std::vector<SocketAddress> endpoints;
   bool server_closes = true;  // false once a server kept a connection open after answering
 };
 
@@ -61,24 +56,14 @@ ResolvedServer& resolve(const std::string& zabbix_server) {
   if (!address) {
     throw ZabbixError("endereço do servidor Zabbix inválido: \"" + zabbix_server + "\"");
   }
-  addrinfo hints{};
-  hints.ai_family = AF_UNSPEC;
-  hints.ai_socktype = SOCK_STREAM;
-  addrinfo* found = nullptr;
-  const int status =
-      ::getaddrinfo(address->host.c_str(), std::to_string(address->port).c_str(), &hints, &found);
-  if (status != 0) {
+  LookupResult found =
+      look_up(address->host, std::to_string(address->port),
+              std::chrono::duration_cast<std::chrono::milliseconds>(kZabbixCallTimeout));
+  if (!found.failure.empty()) {
     throw ZabbixError("não foi possível resolver o servidor Zabbix " + address->host + ": " +
-                      ::gai_strerror(status) + std::string(kAddressAdvice));
+                      found.failure + std::string(kAddressAdvice));
   }
-  ResolvedServer resolved{zabbix_server, address->text(), {}, true};
-  for (const addrinfo* entry = found; entry != nullptr; entry = entry->ai_next) {
-    Endpoint endpoint;
-    std::memcpy(&endpoint.address, entry->ai_addr, entry->ai_addrlen);
-    endpoint.length = entry->ai_addrlen;
-    resolved.endpoints.push_back(endpoint);
-  }
-  ::freeaddrinfo(found);
+  ResolvedServer resolved{zabbix_server, address->text(), std::move(found.addresses), true};
   cached = std::move(resolved);
   return *cached;
 }
@@ -91,7 +76,7 @@ class Exchange {
 
   void connect() {
     std::string failure = "nenhum endereço";
-    for (const Endpoint& endpoint : server_.endpoints) {
+    for (const SocketAddress& endpoint : server_.endpoints) {
       fd_.reset(
           ::socket(endpoint.address.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
       if (!fd_) throw fail("não foi possível criar o socket: " + errno_text());

@@ -1,9 +1,14 @@
 // What an operator meets when the database is wrong or slow, through the real binary.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
 #include <chrono>
 #include <thread>
 
 #include <gtest/gtest.h>
 
+#include "outside/unique_fd.hpp"
 #include "support/fake_server.hpp"
 #include "support/fake_zabbix.hpp"
 #include "support/process.hpp"
@@ -119,6 +124,48 @@ TEST(ProbeFailures, LaunchReturnsAtOnceWhileTheBackgroundRunGoesOn) {
   }
   EXPECT_NE(content.find(kTimeout2), std::string::npos) << content;
   EXPECT_NE(content.find("fim de \"discovery_clientes\" para fundo: status 0"), std::string::npos);
+}
+
+// A name server that takes queries and never answers, at a loopback address of its own.
+constexpr const char* kSilentNameServer = "127.83.83.83";
+
+UniqueFd silent_name_server() {
+  UniqueFd socket(::socket(AF_INET, SOCK_DGRAM, 0));
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(53);
+  ::inet_pton(AF_INET, kSilentNameServer, &address.sin_addr);
+  if (::bind(socket.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+    socket.reset();
+  }
+  return socket;
+}
+
+TEST(ProbeFailures, ZabbixNameServerThatNeverAnswersEndsAtTheLimit) {
+  // The probe runs in a mount namespace of its own, where /etc/resolv.conf names the silent
+  // server and lets each query wait for half a minute.
+  const UniqueFd name_server = silent_name_server();
+  if (!name_server || run_process("/usr/bin/unshare", {"--mount", "true"}).status != 0) {
+    GTEST_SKIP() << "needs root: a name server on port 53 and a mount namespace";
+  }
+  TempDir files;
+  const std::string resolv_conf = files.write(
+      "resolv.conf", std::string("nameserver ") + kSilentNameServer + "\noptions timeout:30\n");
+  RunSettings settings = fixture_settings();
+  settings.zabbix_host.assign("qualquer");
+  std::vector<std::string> arguments = {
+      "--mount",   "sh",        "-c", "mount --bind \"$0\" /etc/resolv.conf && exec \"$@\"",
+      resolv_conf, probe_path()};
+  for (const std::string& argument : full_form_arguments(settings)) arguments.push_back(argument);
+  ProcessOptions options;
+  options.env["SONDA_ZABBIX_SERVER"] = "zabbix.sonda-teste.invalid:10051";
+  options.env["SONDA_TEST_RUNTIME_LIMIT"] = "2";
+
+  const auto result = run_process("/usr/bin/unshare", arguments, options);
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(result.out, kTimeout2);
+  EXPECT_EQ(result.err, "");
+  EXPECT_LT(result.elapsed, 3s);  // at the limit, not by the backstop two seconds later
 }
 
 }  // namespace
