@@ -26,31 +26,26 @@ timespec as_timespec(std::chrono::milliseconds span) {
           static_cast<long>(std::chrono::nanoseconds(span - seconds).count())};
 }
 
-// Keeps a request that is still running for its resolver thread: it cannot be taken back, and
-// freeing it under that thread would corrupt memory. Few are ever kept: the run is ending.
-void keep_for_resolver(std::unique_ptr<Lookup> lookup) {
-  static auto* const kept = new std::vector<Lookup*>;
-  kept->push_back(lookup.release());
-}
-
-void abandon(std::unique_ptr<Lookup>& lookup) {
-  switch (::gai_cancel(&lookup->request)) {
-    case EAI_NOTCANCELED:
-      keep_for_resolver(std::move(lookup));
-      break;
-    case EAI_ALLDONE:  // finished meanwhile
-      if (lookup->request.ar_result != nullptr) ::freeaddrinfo(lookup->request.ar_result);
-      break;
-    default:
-      break;
+// Ends a request on every path: a request still running belongs to its resolver thread, which
+// cannot be stopped, and freeing it under that thread would corrupt memory, so it is kept (few
+// ever are: the run is ending); a finished one is freed with its answer.
+struct Abandon {
+  void operator()(Lookup* lookup) const {
+    if (::gai_cancel(&lookup->request) == EAI_NOTCANCELED) {
+      static auto* const kept = new std::vector<Lookup*>;
+      kept->push_back(lookup);
+      return;
+    }
+    if (lookup->request.ar_result != nullptr) ::freeaddrinfo(lookup->request.ar_result);
+    delete lookup;
   }
-}
+};
 
 }  // namespace
 
 LookupResult look_up(const std::string& host, const std::string& port,
                      std::chrono::milliseconds cap) {
-  auto lookup = std::make_unique<Lookup>();
+  const std::unique_ptr<Lookup, Abandon> lookup(new Lookup);
   lookup->host = host;
   lookup->port = port;
   lookup->hints.ai_family = AF_UNSPEC;
@@ -67,40 +62,26 @@ LookupResult look_up(const std::string& host, const std::string& port,
   while (::gai_error(&lookup->request) == EAI_INPROGRESS) {
     const auto cap_left = std::chrono::ceil<std::chrono::milliseconds>(cap_end - Clock::now());
     if (cap_left <= std::chrono::milliseconds::zero()) {
-      abandon(lookup);
       return {{},
               "a consulta ao DNS passou de " +
                   std::to_string(std::chrono::ceil<std::chrono::seconds>(cap).count()) +
                   " segundos"};
     }
-    std::chrono::milliseconds left{};
-    try {
-      left = run_deadline::time_left(cap_left);
-    } catch (...) {
-      abandon(lookup);
-      throw;
-    }
-    const timespec wait = as_timespec(left);
-    const int waited = ::gai_suspend(requests, 1, &wait);
-    if (waited == EAI_AGAIN && run_deadline::passed()) {
-      abandon(lookup);
-      run_deadline::expire();
-    }
+    // At the run's limit, time_left raises TimeoutException.
+    const timespec wait = as_timespec(run_deadline::time_left(cap_left));
+    ::gai_suspend(requests, 1, &wait);
   }
 
   const int status = ::gai_error(&lookup->request);
-  if (status != 0) {
-    return {{}, ::gai_strerror(status)};
-  }
+  if (status != 0) return {{}, ::gai_strerror(status)};
   LookupResult result;
-  addrinfo* found = lookup->request.ar_result;
-  for (const addrinfo* entry = found; entry != nullptr; entry = entry->ai_next) {
+  for (const addrinfo* entry = lookup->request.ar_result; entry != nullptr;
+       entry = entry->ai_next) {
     SocketAddress address;
     std::memcpy(&address.address, entry->ai_addr, entry->ai_addrlen);
     address.length = entry->ai_addrlen;
     result.addresses.push_back(address);
   }
-  ::freeaddrinfo(found);
   return result;
 }
 
