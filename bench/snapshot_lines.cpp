@@ -45,14 +45,8 @@ int main(int argc, char** argv) {
                  "ZABBIX_HOST\n");
     return 2;
   }
-  sonda::RunSettings settings;
-  settings.db_ip.assign(argv[2]);
-  settings.db_port.assign(argv[3]);
-  settings.db_name.assign(argv[4]);
-  settings.db_user.assign(argv[5]);
-  settings.db_password.assign(argv[6]);
-  settings.pop_id.assign(argv[7]);
-  const sonda::BillingData data = sonda::read_billing_data(settings);
+  const sonda::PgParameters database{argv[2], argv[3], argv[4], argv[5], argv[6]};
+  const sonda::BillingData data = sonda::read_billing_data(database, argv[7]);
   const auto entries = sonda::build_customer_entries(data, argv[8]);
   write_files(argv[1], sonda::kClientesTable, entries.discovery_qdb);
   write_files(argv[1], sonda::kCobrancaTable, entries.discovery_qdb);

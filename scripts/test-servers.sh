@@ -27,6 +27,7 @@ start() {
   {
     env_line SONDA_TEST_PG_HOST "$PG_HOST"
     env_line SONDA_TEST_PG_PORT "$PG_PORT"
+    env_line SONDA_TEST_PG_SOCKET_DIR "$PG_SOCKET_DIR"
     env_line SONDA_TEST_PG_USER "$PG_USER"
     env_line SONDA_TEST_PG_PASSWORD "$PG_PASSWORD"
     env_line SONDA_TEST_PG_DATABASE cobranca

@@ -6,11 +6,11 @@
 #include <span>
 #include <string>
 
-#include "app/constants.hpp"
 #include "app/hidden_arguments.hpp"
 #include "app/main_pass.hpp"
 #include "app/run_settings.hpp"
 #include "console/line_output.hpp"
+#include "core/constants.hpp"
 #include "outside/components.hpp"
 #include "outside/runtime_limit.hpp"
 

@@ -8,7 +8,7 @@ namespace sonda {
 
 void hide_password_arguments(int argc, char** argv) {
   if (argc - 1 != kFullFormArgumentCount) return;
-  for (const int position : kPasswordPositions) {
+  for (const int position : secret_positions()) {
     char* argument = argv[position];
     std::memset(argument, 0, std::strlen(argument));
   }

@@ -34,6 +34,10 @@ std::string log_folder() {
 
 }  // namespace
 
+bool is_launch_mode(std::string_view mode) {
+  return mode.find(kLaunchMarker) != std::string_view::npos;
+}
+
 std::string launched_mode(std::string_view mode) {
   const std::size_t marker = mode.find(kLaunchMarker);
   return std::string(mode.substr(marker + kLaunchMarker.size()));

@@ -7,6 +7,9 @@
 
 namespace sonda {
 
+// Whether `mode` asks for a background run: it contains "launch_".
+bool is_launch_mode(std::string_view mode);
+
 // The mode of the background run: the text after the first "launch_" of `mode`.
 std::string launched_mode(std::string_view mode);
 

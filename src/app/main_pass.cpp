@@ -4,10 +4,11 @@
 #include <cstdlib>
 #include <string>
 
-#include "app/constants.hpp"
+#include "app/discovery_inputs.hpp"
 #include "app/launch.hpp"
 #include "app/zabbix_server.hpp"
 #include "console/version_banner.hpp"
+#include "core/constants.hpp"
 #include "discovery/discovery_clientes.hpp"
 #include "outside/runtime_limit.hpp"
 
@@ -35,9 +36,9 @@ int main_pass(const RunSettings& settings, std::string_view invocation_name) {
   }
   const std::string zabbix_server = get_zabbix_server(settings.zabbix_host.value());
   if (settings.mode == "discovery_clientes") {
-    return discovery_clientes(settings, zabbix_server);
+    return discovery_clientes(discovery_settings(settings), zabbix_server);
   }
-  if (settings.mode.find("launch_") != std::string::npos) {
+  if (is_launch_mode(settings.mode)) {
     launch(settings.mode, settings, invocation_name);
   }
   return 0;

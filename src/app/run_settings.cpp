@@ -59,6 +59,17 @@ std::vector<std::string> full_form_arguments(const RunSettings& settings) {
   return arguments;
 }
 
+std::vector<int> secret_positions() {
+  const RunSettings settings;
+  std::vector<int> positions;
+  int position = 1;  // the mode
+  for (const Setting& setting : ordered_settings(settings)) {
+    ++position;
+    if (setting.secret()) positions.push_back(position);
+  }
+  return positions;
+}
+
 std::string wrong_count_line(std::size_t count) {
   return "Erro de execução, parâmetros incorretos. São esperados 17 argumentos. Foram inputados: " +
          std::to_string(count) + " parâmetros.";

@@ -4,7 +4,8 @@
 #include <fstream>
 
 #include "app/run_settings.hpp"
-#include "outside/zabbix_address.hpp"
+#include "core/host_port.hpp"
+#include "outside/zabbix_sender.hpp"
 
 namespace sonda {
 
@@ -21,7 +22,7 @@ std::string_view trim(std::string_view text) {
 }
 
 std::string normalized(std::string_view text, const std::string& source) {
-  const auto address = parse_zabbix_address(text);
+  const auto address = parse_host_port(text, kZabbixTrapperPort);
   if (!address) {
     throw ConfigError("endereço do servidor Zabbix inválido " + source + ": \"" +
                       std::string(text) + "\" (use host ou host:porta)");

@@ -3,7 +3,7 @@
 #include <span>
 
 #include "console/line_output.hpp"
-#include "discovery/macro_entry.hpp"
+#include "core/macro_entry.hpp"
 
 namespace sonda {
 

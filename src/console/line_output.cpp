@@ -3,7 +3,8 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
+
+#include "core/errno_text.hpp"
 
 namespace sonda {
 
@@ -23,8 +24,7 @@ void LineOutput::lines(std::string_view text) {
 void LineOutput::spill_if_full() {
   if (buffer_.size() < spill_size_) return;
   if (!flush()) {
-    throw OutputError(std::string("não foi possível escrever na saída padrão: ") +
-                      std::strerror(errno));
+    throw OutputError("não foi possível escrever na saída padrão: " + errno_text());
   }
 }
 

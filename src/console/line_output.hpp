@@ -4,15 +4,9 @@
 #include <string>
 #include <string_view>
 
-#include "outside/failure.hpp"
+#include "core/failure.hpp"
 
 namespace sonda {
-
-// Standard output (or error) could not be written.
-class OutputError : public Failure {
- public:
-  explicit OutputError(const std::string& message) : Failure("OutputError", message) {}
-};
 
 // Whole lines to a file descriptor, buffered. Lines reach the descriptor in order and never
 // split: the buffer is handed over when it passes its spill size, at a line boundary, and by

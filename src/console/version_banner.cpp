@@ -1,6 +1,6 @@
 #include "console/version_banner.hpp"
 
-#include "app/constants.hpp"
+#include "core/constants.hpp"
 
 namespace sonda {
 

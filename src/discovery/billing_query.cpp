@@ -66,10 +66,7 @@ std::string_view advice(std::string_view message) {
   return {};
 }
 
-BillingData read_with_connection(const RunSettings& settings) {
-  const PgParameters parameters{settings.db_ip.value(), settings.db_port.value(),
-                                settings.db_name.value(), settings.db_user.value(),
-                                settings.db_password.value()};
+BillingData read_with_connection(const PgParameters& parameters, const std::string& pop_id) {
   PgResult customers;
   PgResult open_bills;
   {
@@ -77,7 +74,7 @@ BillingData read_with_connection(const RunSettings& settings) {
     // pop_id is escaped for this connection, so the pattern is always %, pop_id, % and no
     // quote in it can end the literal.
     const std::string open_bills_text =
-        open_bills_statement(connection.escape_literal_body(settings.pop_id.value()));
+        open_bills_statement(connection.escape_literal_body(pop_id));
     connection.command("BEGIN");
     customers = connection.query(std::string(kCustomerStatement), "a consulta de clientes");
     open_bills = connection.query(open_bills_text, "a consulta de títulos em aberto");
@@ -94,9 +91,9 @@ BillingData read_with_connection(const RunSettings& settings) {
 
 }  // namespace
 
-BillingData read_billing_data(const RunSettings& settings) {
+BillingData read_billing_data(const PgParameters& database, const std::string& pop_id) {
   try {
-    return read_with_connection(settings);
+    return read_with_connection(database, pop_id);
   } catch (const DatabaseError& error) {
     const std::string_view hint = advice(error.what());
     if (hint.empty()) throw;

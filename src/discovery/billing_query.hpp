@@ -2,9 +2,8 @@
 
 #include <vector>
 
-#include "app/run_settings.hpp"
-#include "discovery/field_value.hpp"
-#include "discovery/text_store.hpp"
+#include "core/field_value.hpp"
+#include "core/text_store.hpp"
 #include "outside/pg_connection.hpp"
 
 namespace sonda {
@@ -37,11 +36,11 @@ struct BillingData {
   TextStore texts;
 };
 
-// Opens one connection with the settings' host, port, database, user and password, runs the
-// customer statement and the open-bills statement for the settings' pop_id inside one
+// Opens one connection with `database`, runs the customer statement and the open-bills
+// statement for `pop_id` inside one
 // transaction that is never committed, and closes the connection. Raises DatabaseError when the
 // connection or a statement fails, DataError when a value has no FieldValue kind, and
 // TimeoutException at the run's limit.
-BillingData read_billing_data(const RunSettings& settings);
+BillingData read_billing_data(const PgParameters& database, const std::string& pop_id);
 
 }  // namespace sonda

@@ -1,5 +1,7 @@
 #include "discovery/customer_entries.hpp"
 
+#include <optional>
+
 namespace sonda {
 
 namespace {

@@ -3,8 +3,8 @@
 #include <string_view>
 #include <vector>
 
+#include "core/macro_entry.hpp"
 #include "discovery/billing_query.hpp"
-#include "discovery/macro_entry.hpp"
 
 namespace sonda {
 

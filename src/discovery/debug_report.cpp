@@ -3,9 +3,9 @@
 #include <array>
 #include <string>
 
-#include "app/constants.hpp"
 #include "console/dict_list.hpp"
 #include "console/value_text.hpp"
+#include "core/constants.hpp"
 
 namespace sonda {
 

@@ -11,11 +11,11 @@
 
 namespace sonda {
 
-int discovery_clientes(const RunSettings& settings, const std::string& zabbix_server) {
+int discovery_clientes(const DiscoverySettings& settings, const std::string& zabbix_server) {
   PhaseTimes phases;
-  BillingData data = read_billing_data(settings);
+  BillingData data = read_billing_data(settings.database, settings.pop_id);
   phases.mark("database");
-  const std::string& zabbix_host = settings.zabbix_host.value();
+  const std::string& zabbix_host = settings.zabbix_host;
   const CustomerEntries entries = build_customer_entries(data, zabbix_host);
   // Nothing reads the rows again; the entries view their texts, which stay in data.texts.
   data.clientes_data = {};
@@ -28,9 +28,9 @@ int discovery_clientes(const RunSettings& settings, const std::string& zabbix_se
   } else {
     send_to_zabbix(zabbix_server, zabbix_host, entries);
     phases.mark("zabbix");
-    sendQuestDB(settings, entries.discovery_qdb);
+    sendQuestDB(settings.clientes_server, entries.discovery_qdb);
     phases.mark("questdb_clientes");
-    sendQuestDBChat(settings, entries.discovery_qdb);
+    sendQuestDBChat(settings.cobranca_server, entries.discovery_qdb);
     phases.mark("questdb_cobranca");
     run_deadline::check();
     standard_output().line("OK");

@@ -3,7 +3,7 @@
 #include <span>
 #include <string>
 
-#include "discovery/macro_entry.hpp"
+#include "core/macro_entry.hpp"
 
 namespace sonda {
 

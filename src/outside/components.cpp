@@ -2,7 +2,7 @@
 
 #include <curl/curl.h>
 
-#include "outside/failure.hpp"
+#include "core/failure.hpp"
 
 namespace sonda {
 

@@ -4,7 +4,7 @@
 
 #include <curl/curl.h>
 
-#include "outside/failure.hpp"
+#include "core/failure.hpp"
 
 namespace sonda {
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "discovery/field_value.hpp"
+#include "core/field_value.hpp"
 
 namespace sonda {
 

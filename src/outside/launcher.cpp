@@ -10,18 +10,17 @@
 #include <cstring>
 #include <ctime>
 
-#include "outside/unique_fd.hpp"
+#include "core/errno_text.hpp"
+#include "core/unique_fd.hpp"
 
 namespace sonda {
 
 namespace {
 
-std::string system_error_text() { return std::strerror(errno); }
-
 UniqueFd open_log(const std::string& path) {
   UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600));
   if (!fd) {
-    throw LaunchError("não foi possível abrir o registro " + path + ": " + system_error_text());
+    throw LaunchError("não foi possível abrir o registro " + path + ": " + errno_text());
   }
   struct stat status {};
   if (::fstat(fd.get(), &status) != 0 || !S_ISREG(status.st_mode) || status.st_uid != ::geteuid()) {
@@ -29,7 +28,7 @@ UniqueFd open_log(const std::string& path) {
                       " não é um arquivo comum deste usuário; defina SONDA_LOG_DIR");
   }
   if (::ftruncate(fd.get(), 0) != 0) {
-    throw LaunchError("não foi possível esvaziar o registro " + path + ": " + system_error_text());
+    throw LaunchError("não foi possível esvaziar o registro " + path + ": " + errno_text());
   }
   return fd;
 }
@@ -38,7 +37,7 @@ std::string executable_path() {
   char path[PATH_MAX];
   const ssize_t length = ::readlink("/proc/self/exe", path, sizeof path - 1);
   if (length <= 0) {
-    throw LaunchError("não foi possível localizar o próprio executável: " + system_error_text());
+    throw LaunchError("não foi possível localizar o próprio executável: " + errno_text());
   }
   return std::string(path, static_cast<std::size_t>(length));
 }
@@ -76,11 +75,11 @@ std::string status_text(int status) {
   const pid_t child = ::fork();
   if (child == 0) {
     ::execv(program.c_str(), argv.data());
-    log_line(STDOUT_FILENO, "=== falha ao executar " + program + ": " + system_error_text());
+    log_line(STDOUT_FILENO, "=== falha ao executar " + program + ": " + errno_text());
     ::_exit(127);
   }
   if (child < 0) {
-    log_line(STDOUT_FILENO, "=== falha ao criar o processo: " + system_error_text());
+    log_line(STDOUT_FILENO, "=== falha ao criar o processo: " + errno_text());
     ::_exit(1);
   }
   log_line(STDOUT_FILENO, "=== " + local_time_text() + " início de " + run.description + " (pid " +
@@ -106,7 +105,7 @@ void start_detached(const DetachedRun& run) {
   argv.push_back(nullptr);
 
   const pid_t watcher = ::fork();
-  if (watcher < 0) throw LaunchError("não foi possível criar o processo: " + system_error_text());
+  if (watcher < 0) throw LaunchError("não foi possível criar o processo: " + errno_text());
   if (watcher == 0) watch(run, program, argv, log.get());
 }
 

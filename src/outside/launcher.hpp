@@ -3,15 +3,9 @@
 #include <string>
 #include <vector>
 
-#include "outside/failure.hpp"
+#include "core/failure.hpp"
 
 namespace sonda {
-
-// A background run could not be started.
-class LaunchError : public Failure {
- public:
-  explicit LaunchError(const std::string& message) : Failure("LaunchError", message) {}
-};
 
 struct DetachedRun {
   std::string invocation_name;         // the new run's program name (its argv[0])

@@ -11,7 +11,11 @@
 #include <mutex>
 #include <thread>
 
+#include <libpq-fe.h>
+
+#include "core/one_line.hpp"
 #include "outside/runtime_limit.hpp"
+#include "outside/socket_wait.hpp"
 
 namespace sonda {
 
@@ -39,8 +43,6 @@ constexpr std::int64_t kLastDateTime = 253'402'300'799'999'999;
 
 // How long a cancel request may take once the deadline has passed.
 constexpr auto kCancelBudget = 500ms;
-// Longest single wait when no deadline is armed.
-constexpr auto kUnboundedWait = 60s;
 
 std::string type_name(Oid type) {
   switch (type) {
@@ -71,23 +73,6 @@ std::string type_name(Oid type) {
     default:
       return "de OID " + std::to_string(type);
   }
-}
-
-// libpq's messages span lines ("...failed: ...\n\tIs the server running..."): one line here.
-std::string one_line(const char* message) {
-  std::string line;
-  bool blank = false;
-  for (const char* p = message; p && *p; ++p) {
-    const bool space = *p == '\n' || *p == '\t' || *p == ' ' || *p == '\r';
-    if (space) {
-      blank = !line.empty();
-      continue;
-    }
-    if (blank) line.push_back(' ');
-    blank = false;
-    line.push_back(*p);
-  }
-  return line;
 }
 
 // Should a message ever quote the password, it does not leave this process.
@@ -146,7 +131,12 @@ void send_cancel(PGconn* connection) {
 
 }  // namespace
 
-PgResult::PgResult(PGresult* result) : result_(result) {
+void PgResultClear::operator()(pg_result* result) const noexcept { PQclear(result); }
+
+void PgConnection::Finish::operator()(pg_conn* connection) const noexcept { PQfinish(connection); }
+
+PgResult::PgResult(PgResultOwner owned) : result_(std::move(owned)) {
+  PGresult* result = result_.get();
   const int count = PQnfields(result);
   kinds_.reserve(static_cast<std::size_t>(count));
   for (int column = 0; column < count; ++column) {
@@ -243,7 +233,7 @@ PgConnection::PgConnection(const PgParameters& parameters) : password_(parameter
   PostgresPollingStatusType status = PGRES_POLLING_WRITING;
   while (status != PGRES_POLLING_OK) {
     if (status == PGRES_POLLING_FAILED) fail(context);
-    wait_for_socket(status == PGRES_POLLING_WRITING);
+    wait_until_ready(status == PGRES_POLLING_WRITING);
     status = PQconnectPoll(connection_.get());
   }
   if (PQsetnonblocking(connection_.get(), 1) != 0) fail(context);
@@ -254,15 +244,11 @@ void PgConnection::fail(const std::string& context) const {
       without_secret(context + ": " + one_line(PQerrorMessage(connection_.get())), password_));
 }
 
-void PgConnection::wait_for_socket(bool for_writing) {
+void PgConnection::wait_until_ready(bool for_writing) {
   const int socket = PQsocket(connection_.get());
   if (socket < 0) fail("conexão com o PostgreSQL perdida");
-  pollfd waiting{socket, static_cast<short>(for_writing ? POLLOUT : POLLIN), 0};
-  for (;;) {
-    const auto left = run_deadline::time_left(kUnboundedWait);
-    const int ready = ::poll(&waiting, 1, static_cast<int>(left.count()));
-    if (ready > 0) return;
-    if (ready < 0 && errno != EINTR) fail("falha ao aguardar o PostgreSQL");
+  if (wait_for_socket(socket, for_writing ? POLLOUT : POLLIN) != SocketWait::ready) {
+    fail("falha ao aguardar o PostgreSQL");
   }
 }
 
@@ -271,33 +257,29 @@ void PgConnection::flush_output() {
     const int pending = PQflush(connection_.get());
     if (pending == 0) return;
     if (pending < 0) fail("falha ao enviar a consulta ao PostgreSQL");
-    wait_for_socket(true);
+    wait_until_ready(true);
   }
 }
 
-PGresult* PgConnection::run(const std::string& statement, Protocol protocol,
-                            std::string_view what) {
+PgResultOwner PgConnection::run(const std::string& statement, Protocol protocol,
+                                std::string_view what) {
   PGconn* connection = connection_.get();
   const int sent = protocol == Protocol::simple
                        ? PQsendQuery(connection, statement.c_str())
                        : PQsendQueryParams(connection, statement.c_str(), 0, nullptr, nullptr,
                                            nullptr, nullptr, 1);
   if (!sent) fail("não foi possível enviar " + std::string(what) + " ao PostgreSQL");
-  std::unique_ptr<PGresult, decltype(&PQclear)> first(nullptr, &PQclear);
+  PgResultOwner first;
   try {
     flush_output();
     for (;;) {
       while (PQisBusy(connection)) {
-        wait_for_socket(false);
+        wait_until_ready(false);
         if (!PQconsumeInput(connection)) fail("conexão com o PostgreSQL perdida");
       }
-      PGresult* result = PQgetResult(connection);
-      if (result == nullptr) break;
-      if (first) {
-        PQclear(result);
-      } else {
-        first.reset(result);
-      }
+      PgResultOwner result(PQgetResult(connection));
+      if (!result) break;
+      if (!first) first = std::move(result);
     }
   } catch (const TimeoutException&) {
     send_cancel(connection);
@@ -311,9 +293,9 @@ PGresult* PgConnection::run(const std::string& statement, Protocol protocol,
     }
     const char* detail = first ? PQresultErrorField(first.get(), PG_DIAG_MESSAGE_PRIMARY)
                                : PQerrorMessage(connection);
-    throw DatabaseError(without_secret(message + ": " + one_line(detail), password_));
+    throw DatabaseError(without_secret(message + ": " + one_line(detail ? detail : ""), password_));
   }
-  return first.release();
+  return first;
 }
 
 PgResult PgConnection::query(const std::string& statement, std::string_view what) {
@@ -321,7 +303,7 @@ PgResult PgConnection::query(const std::string& statement, std::string_view what
 }
 
 void PgConnection::command(const std::string& statement) {
-  PQclear(run(statement, Protocol::simple, statement));
+  run(statement, Protocol::simple, statement);
 }
 
 std::string PgConnection::escape_literal_body(std::string_view text) const {

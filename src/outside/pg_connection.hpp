@@ -5,26 +5,20 @@
 #include <string_view>
 #include <vector>
 
-#include <libpq-fe.h>
+#include "core/failure.hpp"
+#include "core/field_value.hpp"
 
-#include "discovery/field_value.hpp"
-#include "outside/failure.hpp"
+// libpq's handles, so that its header stays inside this client.
+struct pg_conn;
+struct pg_result;
 
 namespace sonda {
 
-// The database refused a connection or a statement. The message names the database error
-// (libpq's text, and the SQLSTATE when there is one), never the password.
-class DatabaseError : public Failure {
- public:
-  explicit DatabaseError(const std::string& message) : Failure("DatabaseError", message) {}
+// Owns a libpq result and clears it once.
+struct PgResultClear {
+  void operator()(pg_result* result) const noexcept;
 };
-
-// A result holds a value the probe cannot represent (a column type without a FieldValue kind,
-// an infinite timestamp).
-class DataError : public Failure {
- public:
-  explicit DataError(const std::string& message) : Failure("DataError", message) {}
-};
+using PgResultOwner = std::unique_ptr<pg_result, PgResultClear>;
 
 // The rows of one statement, fetched whole, with every column checked against the kinds of
 // FieldValue: NULL is absent; int2, int4, int8 are integers; float4, float8 real numbers; text,
@@ -33,8 +27,8 @@ class DataError : public Failure {
 class PgResult {
  public:
   PgResult() = default;
-  // Takes ownership of a result of binary-format rows.
-  explicit PgResult(PGresult* result);
+  // Takes a result of binary-format rows.
+  explicit PgResult(PgResultOwner result);
 
   int rows() const;
   int columns() const;
@@ -46,10 +40,7 @@ class PgResult {
  private:
   enum class Kind { integer16, integer32, integer64, real32, real64, text, timestamp };
 
-  struct Clear {
-    void operator()(PGresult* result) const { PQclear(result); }
-  };
-  std::unique_ptr<PGresult, Clear> result_;
+  PgResultOwner result_;
   std::vector<Kind> kinds_;
 };
 
@@ -84,15 +75,15 @@ class PgConnection {
 
  private:
   enum class Protocol { simple, extended_binary };
-  PGresult* run(const std::string& statement, Protocol protocol, std::string_view what);
-  void wait_for_socket(bool for_writing);
+  PgResultOwner run(const std::string& statement, Protocol protocol, std::string_view what);
+  void wait_until_ready(bool for_writing);
   void flush_output();
   [[noreturn]] void fail(const std::string& context) const;
 
   struct Finish {
-    void operator()(PGconn* connection) const { PQfinish(connection); }
+    void operator()(pg_conn* connection) const noexcept;
   };
-  std::unique_ptr<PGconn, Finish> connection_;
+  std::unique_ptr<pg_conn, Finish> connection_;
   std::string password_;  // kept only to keep it out of every message
 };
 

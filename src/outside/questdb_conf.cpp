@@ -4,6 +4,8 @@
 #include <charconv>
 #include <set>
 
+#include "core/host_port.hpp"
+
 namespace sonda {
 
 namespace {
@@ -21,41 +23,15 @@ std::optional<Number> parse_number(std::string_view text) {
   return value;
 }
 
-bool valid_host(std::string_view host) {
-  return !host.empty() && std::all_of(host.begin(), host.end(), [](char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' ||
-           c == '-' || c == '_' || c == ':';
-  });
-}
-
 void set_address(QuestDbConf& conf, std::string_view addr, std::size_t position) {
-  std::string_view host = addr;
-  std::optional<std::string_view> port;
-  if (addr.starts_with('[')) {
-    const auto close = addr.find(']');
-    if (close == std::string_view::npos) malformed(position, "endereço IPv6 sem ']'");
-    host = addr.substr(1, close - 1);
-    const auto rest = addr.substr(close + 1);
-    if (!rest.empty()) {
-      if (!rest.starts_with(':')) malformed(position, "texto após o endereço IPv6");
-      port = rest.substr(1);
-    }
-  } else if (const auto colon = addr.rfind(':'); colon != std::string_view::npos) {
-    host = addr.substr(0, colon);
-    port = addr.substr(colon + 1);
+  HostPortProblem problem = HostPortProblem::none;
+  const auto address = parse_host_port(addr, kQuestDbHttpPort, &problem);
+  if (!address) {
+    malformed(position,
+              std::string(problem == HostPortProblem::port ? "porta inválida" : "host inválido") +
+                  " no endereço \"" + std::string(addr) + "\"");
   }
-  const bool bracketed = addr.starts_with('[');
-  if (!valid_host(host) || (!bracketed && host.find(':') != std::string_view::npos)) {
-    malformed(position, "host inválido no endereço \"" + std::string(addr) + "\"");
-  }
-  conf.host = std::string(host);
-  if (port) {
-    const auto number = parse_number<unsigned>(*port);
-    if (!number || *number == 0 || *number > 65535) {
-      malformed(position, "porta inválida no endereço \"" + std::string(addr) + "\"");
-    }
-    conf.port = static_cast<std::uint16_t>(*number);
-  }
+  conf.address = *address;
 }
 
 std::chrono::milliseconds milliseconds(std::string_view key, std::string_view value,
@@ -168,14 +144,24 @@ QuestDbConf parse_questdb_conf(std::string_view text) {
   return conf;
 }
 
-std::string escape_conf_value(std::string_view value) {
-  std::string escaped;
-  escaped.reserve(value.size());
-  for (const char c : value) {
-    escaped.push_back(c);
-    if (c == ';') escaped.push_back(';');
+QuestDbConf questdb_conf_for(QuestDbTransport transport, std::string_view host,
+                             std::string_view port, std::string username, std::string password) {
+  const bool bare_ipv6 = host.find(':') != std::string_view::npos && !host.starts_with('[');
+  const std::string addr =
+      (bare_ipv6 ? "[" + std::string(host) + "]" : std::string(host)) + ":" + std::string(port);
+  HostPortProblem problem = HostPortProblem::none;
+  const auto address = parse_host_port(addr, kQuestDbHttpPort, &problem);
+  if (!address) {
+    throw IngressError(
+        std::string(problem == HostPortProblem::port ? "porta inválida" : "host inválido") +
+        " no endereço do QuestDB \"" + addr + "\"");
   }
-  return escaped;
+  QuestDbConf conf;
+  conf.transport = transport;
+  conf.address = *address;
+  conf.username = std::move(username);
+  conf.password = std::move(password);
+  return conf;
 }
 
 }  // namespace sonda

@@ -6,23 +6,20 @@
 #include <string>
 #include <string_view>
 
-#include "outside/failure.hpp"
+#include "core/failure.hpp"
+#include "core/host_port.hpp"
 
 namespace sonda {
 
-// Any failure of the QuestDB ingestion client. Its message never carries a password or token.
-class IngressError : public Failure {
- public:
-  explicit IngressError(const std::string& message) : Failure("IngressError", message) {}
-};
+// The port of QuestDB's HTTP server when an address names none.
+inline constexpr std::uint16_t kQuestDbHttpPort = 9000;
 
 enum class QuestDbTransport { http, https };
 
 // The settings of a QuestDB client configuration string, with the official clients' defaults.
 struct QuestDbConf {
   QuestDbTransport transport = QuestDbTransport::http;
-  std::string host;
-  std::uint16_t port = 9000;
+  HostPort address;
   std::optional<std::string> username;
   std::optional<std::string> password;
   std::optional<std::string> token;
@@ -43,8 +40,11 @@ struct QuestDbConf {
 // where the text is wrong, without repeating any value but the address.
 QuestDbConf parse_questdb_conf(std::string_view text);
 
-// `value` as a configuration-string value: every ";" doubled, so that it cannot end the value
-// and add keys of its own.
-std::string escape_conf_value(std::string_view value);
+// The settings for one server given as its parts: the host (an IPv6 address with or without
+// brackets), the port and the credentials, each taken whole, whatever characters it holds.
+// Everything else keeps the official clients' defaults. Raises IngressError when the host or
+// port is not usable.
+QuestDbConf questdb_conf_for(QuestDbTransport transport, std::string_view host,
+                             std::string_view port, std::string username, std::string password);
 
 }  // namespace sonda

@@ -7,6 +7,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "core/one_line.hpp"
+#include "core/scope_guard.hpp"
 #include "outside/runtime_limit.hpp"
 
 namespace sonda {
@@ -34,11 +36,6 @@ bool retriable_status(long status) {
   }
 }
 
-std::string authority(const QuestDbConf& conf) {
-  const bool ipv6 = conf.host.find(':') != std::string::npos;
-  return (ipv6 ? "[" + conf.host + "]" : conf.host) + ":" + std::to_string(conf.port);
-}
-
 HttpTls tls_of(const QuestDbConf& conf) {
   HttpTls tls;
   tls.verify = conf.tls_verify;
@@ -47,13 +44,6 @@ HttpTls tls_of(const QuestDbConf& conf) {
   if (const char* folder = std::getenv("SSL_CERT_DIR"); folder && *folder) tls.ca_folder = folder;
   if (conf.tls_roots) tls.ca_file = conf.tls_roots;
   return tls;
-}
-
-// Server texts may span lines; a failure is reported on one.
-std::string one_line(std::string text) {
-  std::replace(text.begin(), text.end(), '\n', ' ');
-  std::replace(text.begin(), text.end(), '\r', ' ');
-  return text;
 }
 
 // The message of a refused request, with the server's JSON details when there are some.
@@ -83,7 +73,7 @@ std::string refusal(const std::string& where, const HttpOutcome& outcome) {
     detail("line", "linha");
     return details.empty() ? message : message + " [" + details + "]";
   }
-  const std::string body = one_line(outcome.body.substr(0, 200));
+  const std::string body = one_line(std::string_view(outcome.body).substr(0, 200));
   return "o QuestDB em " + where + " respondeu " + status + (body.empty() ? "" : ": " + body);
 }
 
@@ -105,7 +95,7 @@ QuestDbSender QuestDbSender::from_conf(std::string_view conf) {
 QuestDbSender::QuestDbSender(QuestDbConf conf)
     : conf_(std::move(conf)),
       url_(std::string(conf_.transport == QuestDbTransport::https ? "https://" : "http://") +
-           authority(conf_) + "/write?precision=n"),
+           conf_.address.text() + "/write?precision=n"),
       tls_(tls_of(conf_)),
       http_(std::make_unique<HttpClient>()) {}
 
@@ -120,10 +110,7 @@ void QuestDbSender::row(std::string_view table, std::span<const IlpField> fields
 
 void QuestDbSender::flush() {
   if (buffer_.rows() == 0) return;
-  struct ClearOnExit {
-    IlpBuffer& buffer;
-    ~ClearOnExit() { buffer.clear(); }
-  } clear{buffer_};
+  const ScopeGuard clear([this] { buffer_.clear(); });
   send(buffer_.text());
 }
 
@@ -141,7 +128,7 @@ void QuestDbSender::send(std::string_view lines) {
       std::chrono::milliseconds(conf_.request_min_throughput == 0
                                     ? 0
                                     : lines.size() * 1000 / conf_.request_min_throughput);
-  const std::string where = authority(conf_);
+  const std::string where = conf_.address.text();
 
   const auto retry_end = Clock::now() + conf_.retry_timeout;
   std::minstd_rand jitter(std::random_device{}());

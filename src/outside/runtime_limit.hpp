@@ -3,15 +3,9 @@
 #include <chrono>
 #include <string>
 
-#include "outside/failure.hpp"
+#include "core/failure.hpp"
 
 namespace sonda {
-
-// The run's time limit has passed. Its text names the limit in seconds.
-class TimeoutException : public Failure {
- public:
-  explicit TimeoutException(const std::string& message) : Failure("TimeoutException", message) {}
-};
 
 // The wall-clock limit of one run, as a scoped guard: constructing it arms the limit, destroying
 // it (at the end of the guarded steps or while a failure passes through) disarms it.

@@ -16,10 +16,12 @@
 #include <nlohmann/json.hpp>
 
 #include "console/value_text.hpp"
+#include "core/errno_text.hpp"
+#include "core/host_port.hpp"
+#include "core/unique_fd.hpp"
 #include "outside/name_lookup.hpp"
 #include "outside/runtime_limit.hpp"
-#include "outside/unique_fd.hpp"
-#include "outside/zabbix_address.hpp"
+#include "outside/socket_wait.hpp"
 
 namespace sonda {
 
@@ -52,7 +54,7 @@ ResolvedServer& resolve(const std::string& zabbix_server) {
   static std::optional<ResolvedServer> cached;
   if (cached && cached->text == zabbix_server) return *cached;
 
-  const auto address = parse_zabbix_address(zabbix_server);
+  const auto address = parse_host_port(zabbix_server, kZabbixTrapperPort);
   if (!address) {
     throw ZabbixError("endereço do servidor Zabbix inválido: \"" + zabbix_server + "\"");
   }
@@ -143,9 +145,9 @@ class Exchange {
       const ssize_t n = ::recv(fd_.get(), &extra, 1, 0);
       if (n == 0) return true;
       if (n > 0 || (errno != EAGAIN && errno != EINTR)) return false;
-      pollfd waiting{fd_.get(), POLLIN, 0};
-      const auto budget = run_deadline::time_left(kCloseWait);
-      if (::poll(&waiting, 1, static_cast<int>(budget.count())) <= 0) return false;
+      if (wait_for_socket(fd_.get(), POLLIN, Clock::now() + kCloseWait) != SocketWait::ready) {
+        return false;
+      }
     }
   }
 
@@ -154,19 +156,14 @@ class Exchange {
   }
 
  private:
-  static std::string errno_text() { return std::strerror(errno); }
-
   void wait(short events) {
-    pollfd waiting{fd_.get(), events, 0};
-    for (;;) {
-      const auto call_left = std::chrono::ceil<std::chrono::milliseconds>(call_end_ - Clock::now());
-      if (call_left <= 0ms) {
+    switch (wait_for_socket(fd_.get(), events, call_end_)) {
+      case SocketWait::ready:
+        return;
+      case SocketWait::call_time_over:
         throw fail("sem resposta em " + std::to_string(kZabbixCallTimeout.count()) + " segundos");
-      }
-      const auto left = run_deadline::time_left(call_left);
-      const int ready = ::poll(&waiting, 1, static_cast<int>(left.count()));
-      if (ready > 0) return;
-      if (ready < 0 && errno != EINTR) throw fail("falha ao aguardar: " + errno_text());
+      case SocketWait::failed:
+        throw fail("falha ao aguardar: " + errno_text());
     }
   }
 

@@ -1,19 +1,17 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
-#include "discovery/field_value.hpp"
-#include "outside/failure.hpp"
+#include "core/failure.hpp"
+#include "core/field_value.hpp"
 
 namespace sonda {
 
-// The Zabbix server could not be reached or did not take a value.
-class ZabbixError : public Failure {
- public:
-  explicit ZabbixError(const std::string& message) : Failure("ZabbixError", message) {}
-};
+// The port of a Zabbix server's trapper when an address names none.
+inline constexpr std::uint16_t kZabbixTrapperPort = 10051;
 
 // Longest a single send may take, connection, request and answer together.
 inline constexpr std::chrono::seconds kZabbixCallTimeout{30};

@@ -30,8 +30,8 @@ constexpr std::array<SnapshotColumn, 7> kCobrancaColumns = {{
 
 }  // namespace
 
-const SnapshotTable kClientesTable = {"bekClientes", "https", kClientesColumns};
-const SnapshotTable kCobrancaTable = {"bekCobranca", "http", kCobrancaColumns};
+const SnapshotTable kClientesTable = {"bekClientes", QuestDbTransport::https, kClientesColumns};
+const SnapshotTable kCobrancaTable = {"bekCobranca", QuestDbTransport::http, kCobrancaColumns};
 
 std::span<const IlpField> snapshot_fields(const SnapshotTable& table, const MacroEntry& entry,
                                           std::int64_t run_stamp, SnapshotFields& storage) {

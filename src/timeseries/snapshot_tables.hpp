@@ -5,8 +5,9 @@
 #include <span>
 #include <string_view>
 
-#include "discovery/macro_entry.hpp"
+#include "core/macro_entry.hpp"
 #include "outside/ilp_buffer.hpp"
+#include "outside/questdb_conf.hpp"
 
 namespace sonda {
 
@@ -20,7 +21,7 @@ struct SnapshotColumn {
 // columns in table order; the run stamp column `timestamp` follows them.
 struct SnapshotTable {
   std::string_view name;
-  std::string_view scheme;
+  QuestDbTransport transport;
   std::span<const SnapshotColumn> columns;
 };
 

@@ -1,14 +1,22 @@
 // What an operator meets when the database is wrong or slow, through the real binary.
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
+#include <sched.h>
+#include <sys/ioctl.h>
+#include <sys/mount.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <chrono>
+#include <cstring>
 #include <thread>
 
 #include <gtest/gtest.h>
+#include <net/if.h>
 
-#include "outside/unique_fd.hpp"
+#include "app/run_settings.hpp"
+#include "core/unique_fd.hpp"
 #include "support/fake_server.hpp"
 #include "support/fake_zabbix.hpp"
 #include "support/process.hpp"
@@ -126,42 +134,54 @@ TEST(ProbeFailures, LaunchReturnsAtOnceWhileTheBackgroundRunGoesOn) {
   EXPECT_NE(content.find("fim de \"discovery_clientes\" para fundo: status 0"), std::string::npos);
 }
 
-// A name server that takes queries and never answers, at a loopback address of its own.
-constexpr const char* kSilentNameServer = "127.83.83.83";
-
-UniqueFd silent_name_server() {
-  UniqueFd socket(::socket(AF_INET, SOCK_DGRAM, 0));
+// In the child about to become the probe: a user, network and mount namespace of its own (no
+// root needed), its loopback up with a name server at 127.0.0.1:53 that takes queries and never
+// answers (a bound socket that nobody reads, which the probe inherits), and `resolv_conf` in
+// place of /etc/resolv.conf. The database stays within reach through its Unix socket.
+void enter_silent_resolver(const std::string& resolv_conf) {
+  const uid_t uid = ::getuid();
+  const gid_t gid = ::getgid();
+  auto put = [](const char* path, const std::string& text) {
+    const UniqueFd fd(::open(path, O_WRONLY));
+    return fd && ::write(fd.get(), text.data(), text.size()) == static_cast<ssize_t>(text.size());
+  };
+  if (::unshare(CLONE_NEWUSER | CLONE_NEWNET | CLONE_NEWNS) != 0) ::_exit(125);
+  if (!put("/proc/self/setgroups", "deny") ||
+      !put("/proc/self/uid_map", "0 " + std::to_string(uid) + " 1") ||
+      !put("/proc/self/gid_map", "0 " + std::to_string(gid) + " 1")) {
+    ::_exit(125);
+  }
+  const int name_server = ::socket(AF_INET, SOCK_DGRAM, 0);
+  ifreq loopback{};
+  std::strcpy(loopback.ifr_name, "lo");
+  if (::ioctl(name_server, SIOCGIFFLAGS, &loopback) != 0) ::_exit(125);
+  loopback.ifr_flags = static_cast<short>(loopback.ifr_flags | IFF_UP);
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_port = htons(53);
-  ::inet_pton(AF_INET, kSilentNameServer, &address.sin_addr);
-  if (::bind(socket.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-    socket.reset();
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (::ioctl(name_server, SIOCSIFFLAGS, &loopback) != 0 ||
+      ::bind(name_server, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
+      ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+      ::mount(resolv_conf.c_str(), "/etc/resolv.conf", nullptr, MS_BIND, nullptr) != 0) {
+    ::_exit(125);
   }
-  return socket;
 }
 
 TEST(ProbeFailures, ZabbixNameServerThatNeverAnswersEndsAtTheLimit) {
-  // The probe runs in a mount namespace of its own, where /etc/resolv.conf names the silent
-  // server and lets each query wait for half a minute.
-  const UniqueFd name_server = silent_name_server();
-  if (!name_server || run_process("/usr/bin/unshare", {"--mount", "true"}).status != 0) {
-    GTEST_SKIP() << "needs root: a name server on port 53 and a mount namespace";
-  }
   TempDir files;
-  const std::string resolv_conf = files.write(
-      "resolv.conf", std::string("nameserver ") + kSilentNameServer + "\noptions timeout:30\n");
+  const std::string resolv_conf =
+      files.write("resolv.conf", "nameserver 127.0.0.1\noptions timeout:30\n");
   RunSettings settings = fixture_settings();
+  settings.db_ip.assign(server_setting("SONDA_TEST_PG_SOCKET_DIR"));
   settings.zabbix_host.assign("qualquer");
-  std::vector<std::string> arguments = {
-      "--mount",   "sh",        "-c", "mount --bind \"$0\" /etc/resolv.conf && exec \"$@\"",
-      resolv_conf, probe_path()};
-  for (const std::string& argument : full_form_arguments(settings)) arguments.push_back(argument);
   ProcessOptions options;
   options.env["SONDA_ZABBIX_SERVER"] = "zabbix.sonda-teste.invalid:10051";
   options.env["SONDA_TEST_RUNTIME_LIMIT"] = "2";
+  options.prepare_child = [&] { enter_silent_resolver(resolv_conf); };
 
-  const auto result = run_process("/usr/bin/unshare", arguments, options);
+  const auto result = run_probe(full_form_arguments(settings), options);
+  if (result.status == 125) GTEST_SKIP() << "this system allows no user namespaces";
   EXPECT_EQ(result.status, 0) << result.err;
   EXPECT_EQ(result.out, kTimeout2);
   EXPECT_EQ(result.err, "");

@@ -3,32 +3,12 @@
 #include <gtest/gtest.h>
 
 #include "app/run_settings.hpp"
-#include "outside/zabbix_address.hpp"
 #include "support/temp_dir.hpp"
 
 namespace sonda {
 namespace {
 
 using test::TempDir;
-
-TEST(ZabbixAddress, ReadsTheUsualForms) {
-  const std::pair<std::string, std::string> cases[] = {
-      {"zabbix.example.net", "zabbix.example.net:10051"},
-      {"10.0.0.1:10052", "10.0.0.1:10052"},
-      {"[::1]", "[::1]:10051"},
-      {"[fe80::1]:1", "[fe80::1]:1"},
-      {"::1", "[::1]:10051"},
-  };
-  for (const auto& [text, normal] : cases) {
-    const auto address = parse_zabbix_address(text);
-    ASSERT_TRUE(address) << text;
-    EXPECT_EQ(address->text(), normal);
-  }
-  for (const std::string bad : {"", ":10051", "host:", "host:0", "host:65536", "host:porta", "[::1",
-                                "[::1]x", "a b", "host:1:2:3]"}) {
-    EXPECT_FALSE(parse_zabbix_address(bad)) << bad;
-  }
-}
 
 TEST(ZabbixServer, EnvironmentComesFirst) {
   TempDir dir;

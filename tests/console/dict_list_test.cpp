@@ -57,14 +57,5 @@ TEST(PrintDictList, RecordWithoutFieldsIsRefused) {
   EXPECT_THROW(printed({MacroEntry{}}), InternalError);
 }
 
-TEST(LineOutput, SpillsWholeLinesAndReportsAFailedFlush) {
-  LineOutput out(-1, 8);
-  EXPECT_THROW(out.line("0123456789"), OutputError);
-  LineOutput kept(-1, 64);
-  kept.line("a");
-  EXPECT_EQ(kept.buffered(), "a\n");
-  EXPECT_FALSE(kept.flush());
-}
-
 }  // namespace
 }  // namespace sonda

@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include "app/discovery_inputs.hpp"
 #include "discovery/billing_statements.hpp"
 #include "outside/runtime_limit.hpp"
 #include "support/fake_server.hpp"
@@ -18,6 +19,11 @@
 
 namespace sonda::test {
 namespace {
+
+// The billing data as a run with the command line `settings` reads it.
+BillingData read_with(const RunSettings& settings) {
+  return read_billing_data(database_parameters(settings), settings.pop_id.value());
+}
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
@@ -32,7 +38,7 @@ std::string failure_text(const std::function<void()>& body) {
 }
 
 TEST(BillingQuery, FixtureRowsArriveInTheirKinds) {
-  const BillingData data = read_billing_data(fixture_settings());
+  const BillingData data = read_with(fixture_settings());
   ASSERT_EQ(data.clientes_data.size(), 7u);
 
   // Customer 3 has two rows (one per contract status); which comes first is the server's choice.
@@ -111,7 +117,7 @@ TEST(BillingQuery, PopIdIsASubstringPatternOfThePointOfPresence) {
       {"1%' OR true; DROP TABLE financeiro_titulo; --", {0, Absent{}}},
   };
   for (const auto& [pop_id, totals] : expected) {
-    const BillingData data = read_billing_data(fixture_settings(pg_server().database, pop_id));
+    const BillingData data = read_with(fixture_settings(pg_server().database, pop_id));
     ASSERT_EQ(data.titulos_valor_em_aberto.size(), 1u);
     const OpenBillsRow& row = data.titulos_valor_em_aberto.front();
     EXPECT_EQ(row.titulos_aberto, integer(totals.first)) << pop_id;
@@ -123,7 +129,7 @@ TEST(BillingQuery, PopIdIsASubstringPatternOfThePointOfPresence) {
 
 TEST(BillingQuery, DatabaseWithoutContracts) {
   create_database("cobranca_vazia", {"billing_schema.sql"});
-  const BillingData data = read_billing_data(fixture_settings("cobranca_vazia"));
+  const BillingData data = read_with(fixture_settings("cobranca_vazia"));
   EXPECT_TRUE(data.clientes_data.empty());
   ASSERT_EQ(data.titulos_valor_em_aberto.size(), 1u);
   EXPECT_EQ(data.titulos_valor_em_aberto[0].titulos_aberto, integer(0));
@@ -134,23 +140,23 @@ TEST(BillingQuery, ValuesWithoutAKindAreRefusedNamingTheColumn) {
   create_database("cobranca_tipos", {"billing_schema.sql", "billing_fixture.sql"});
   PgSession session("cobranca_tipos");
   session.exec("ALTER TABLE admcore_clientecontratostatus ALTER COLUMN status TYPE numeric");
-  EXPECT_EQ(failure_text([] { read_billing_data(fixture_settings("cobranca_tipos")); }),
+  EXPECT_EQ(failure_text([] { read_with(fixture_settings("cobranca_tipos")); }),
             "DataError: a coluna status é do tipo numeric, que a sonda não sabe ler");
 
   session.exec("ALTER TABLE admcore_clientecontratostatus ALTER COLUMN status TYPE real");
   session.exec("UPDATE admcore_clientecontratostatus SET status = 0.1 WHERE id = 1");
-  const BillingData data = read_billing_data(fixture_settings("cobranca_tipos"));
+  const BillingData data = read_with(fixture_settings("cobranca_tipos"));
   EXPECT_EQ(data.clientes_data[0].status_contrato, FieldValue(0.1));
 
   session.exec(
       "UPDATE admcore_clientecontrato SET data_cadastro = 'infinity' WHERE cliente_id = 2");
-  EXPECT_EQ(failure_text([] { read_billing_data(fixture_settings("cobranca_tipos")); }),
+  EXPECT_EQ(failure_text([] { read_with(fixture_settings("cobranca_tipos")); }),
             "DataError: a coluna datacadastro traz um timestamp infinito, sem data representável");
 }
 
 TEST(BillingQuery, RejectedStatementNamesTheDatabaseError) {
   create_database("cobranca_sem_tabelas", {});
-  EXPECT_EQ(failure_text([] { read_billing_data(fixture_settings("cobranca_sem_tabelas")); }),
+  EXPECT_EQ(failure_text([] { read_with(fixture_settings("cobranca_sem_tabelas")); }),
             "DatabaseError: o PostgreSQL recusou a consulta de clientes (SQLSTATE 42P01): "
             "relation \"admcore_clientecontrato\" does not exist (confira se db_name é o banco "
             "do sistema de gestão)");
@@ -159,7 +165,7 @@ TEST(BillingQuery, RejectedStatementNamesTheDatabaseError) {
 TEST(BillingQuery, ConnectionFailuresNameTheProblemButNeverThePassword) {
   RunSettings wrong_password = fixture_settings();
   wrong_password.db_password.assign("segredo-errado-123");
-  const std::string password_failure = failure_text([&] { read_billing_data(wrong_password); });
+  const std::string password_failure = failure_text([&] { read_with(wrong_password); });
   EXPECT_NE(password_failure.find("DatabaseError: não foi possível conectar ao PostgreSQL em "),
             std::string::npos);
   EXPECT_NE(password_failure.find("password authentication failed for user \"sonda\""),
@@ -170,13 +176,13 @@ TEST(BillingQuery, ConnectionFailuresNameTheProblemButNeverThePassword) {
 
   RunSettings unknown_database = fixture_settings("nao_existe");
   EXPECT_NE(failure_text([&] {
-              read_billing_data(unknown_database);
+              read_with(unknown_database);
             }).find("database \"nao_existe\" does not exist"),
             std::string::npos);
 
   RunSettings closed = fixture_settings();
   closed.db_port.assign(std::to_string(closed_port()));
-  const std::string refused = failure_text([&] { read_billing_data(closed); });
+  const std::string refused = failure_text([&] { read_with(closed); });
   EXPECT_NE(refused.find("Connection refused"), std::string::npos) << refused;
   EXPECT_TRUE(refused.ends_with(
       "(confira db_ip e db_port, e se o PostgreSQL aceita conexões TCP desta máquina)"));
@@ -184,12 +190,10 @@ TEST(BillingQuery, ConnectionFailuresNameTheProblemButNeverThePassword) {
 
   RunSettings bad_port = fixture_settings();
   bad_port.db_port.assign("porta");
-  EXPECT_NE(failure_text([&] { read_billing_data(bad_port); }).find("DatabaseError: "),
-            std::string::npos);
+  EXPECT_NE(failure_text([&] { read_with(bad_port); }).find("DatabaseError: "), std::string::npos);
 
   RunSettings bad_pop = fixture_settings(pg_server().database, "\xff\xfe");
-  EXPECT_NE(failure_text([&] { read_billing_data(bad_pop); }).find("invalid multibyte"),
-            std::string::npos);
+  EXPECT_NE(failure_text([&] { read_with(bad_pop); }).find("invalid multibyte"), std::string::npos);
 }
 
 // The entries that one backend of the probe left in the server log: statements in order.
@@ -226,7 +230,7 @@ std::vector<std::string> logged_statements_of_run(const std::string& marker) {
 
 TEST(BillingQuery, StatementsReachTheServerByteForByteInOneUncommittedTransaction) {
   const std::string pop_id = "4242'marcador";
-  read_billing_data(fixture_settings(pg_server().database, pop_id));
+  read_with(fixture_settings(pg_server().database, pop_id));
   const auto statements = logged_statements_of_run("4242''marcador");
   ASSERT_EQ(statements.size(), 3u);
   EXPECT_EQ(statements[0], "statement: BEGIN");
@@ -270,7 +274,7 @@ TEST(BillingQuery, StatementBlockedOnALockEndsAtTheLimitAndIsCancelled) {
     EXPECT_THROW(
         {
           const auto limit = runtime_limiter(2);
-          read_billing_data(fixture_settings("cobranca_travada"));
+          read_with(fixture_settings("cobranca_travada"));
         },
         TimeoutException);
     const auto elapsed = Clock::now() - start;
@@ -294,7 +298,7 @@ TEST(BillingQuery, ServerThatNeverAnswersEndsAtTheLimit) {
   EXPECT_THROW(
       {
         const auto limit = runtime_limiter(1);
-        read_billing_data(settings);
+        read_with(settings);
       },
       TimeoutException);
   EXPECT_LT(Clock::now() - start, 1500ms);

@@ -19,8 +19,8 @@ TEST(QuestDbConf, ReadsTheKeysWithTheOfficialDefaults) {
       "https::addr=db.example.net:9443;username=admin;password=s3nha;request_timeout=2500;"
       "retry_timeout=0;tls_verify=unsafe_off;tls_roots=/etc/ca.pem;unknown_key=x;");
   EXPECT_EQ(conf.transport, QuestDbTransport::https);
-  EXPECT_EQ(conf.host, "db.example.net");
-  EXPECT_EQ(conf.port, 9443);
+  EXPECT_EQ(conf.address.host, "db.example.net");
+  EXPECT_EQ(conf.address.port, 9443);
   EXPECT_EQ(conf.username, "admin");
   EXPECT_EQ(conf.password, "s3nha");
   EXPECT_EQ(conf.request_timeout.count(), 2500);
@@ -30,8 +30,8 @@ TEST(QuestDbConf, ReadsTheKeysWithTheOfficialDefaults) {
 
   const QuestDbConf plain = parse_questdb_conf("http::addr=[::1];token=abc;");
   EXPECT_EQ(plain.transport, QuestDbTransport::http);
-  EXPECT_EQ(plain.host, "::1");
-  EXPECT_EQ(plain.port, 9000);
+  EXPECT_EQ(plain.address.host, "::1");
+  EXPECT_EQ(plain.address.port, 9000);
   EXPECT_EQ(plain.token, "abc");
   EXPECT_TRUE(plain.tls_verify);
   EXPECT_EQ(plain.request_timeout.count(), 10000);
@@ -40,12 +40,31 @@ TEST(QuestDbConf, ReadsTheKeysWithTheOfficialDefaults) {
 }
 
 TEST(QuestDbConf, DoubledSemicolonIsPartOfTheValue) {
-  const std::string password = "a;b;;c;tls_verify=unsafe_off";
-  const QuestDbConf conf = parse_questdb_conf(
-      "https::addr=h:1;username=u;password=" + escape_conf_value(password) + ";");
-  EXPECT_EQ(conf.password, password);
+  const QuestDbConf conf =
+      parse_questdb_conf("https::addr=h:1;username=u;password=a;;b;;;;c;;tls_verify=unsafe_off;");
+  EXPECT_EQ(conf.password, "a;b;;c;tls_verify=unsafe_off");
   EXPECT_TRUE(conf.tls_verify);
-  EXPECT_EQ(escape_conf_value("x;y"), "x;;y");
+}
+
+TEST(QuestDbConf, SettingsGivenAsPartsAreTakenWhole) {
+  // A password that looks like more keys stays a password, and an IPv6 host may come bare.
+  const QuestDbConf conf =
+      questdb_conf_for(QuestDbTransport::https, "::1", "9443", "u", "x;tls_verify=unsafe_off;");
+  EXPECT_EQ(conf.address.text(), "[::1]:9443");
+  EXPECT_EQ(conf.password, "x;tls_verify=unsafe_off;");
+  EXPECT_TRUE(conf.tls_verify);
+  EXPECT_EQ(questdb_conf_for(QuestDbTransport::http, "[::1]", "1", "", "").address.text(),
+            "[::1]:1");
+  auto refusal = [](std::string_view host, std::string_view port) {
+    try {
+      questdb_conf_for(QuestDbTransport::http, host, port, "u", "segredo");
+    } catch (const IngressError& error) {
+      return std::string(error.what());
+    }
+    return std::string("aceito");
+  };
+  EXPECT_EQ(refusal("h", "porta"), "porta inválida no endereço do QuestDB \"h:porta\"");
+  EXPECT_EQ(refusal("user@h", "1"), "host inválido no endereço do QuestDB \"user@h:1\"");
 }
 
 TEST(QuestDbConf, MalformedTextSaysWhereAndNeverRepeatsASecret) {

@@ -41,6 +41,7 @@ void read_some(int& fd, std::string& into) {
       ::unsetenv(name.c_str());
     }
   }
+  if (options.prepare_child) options.prepare_child();
   std::vector<std::string> texts{options.argv0.value_or(program)};
   texts.insert(texts.end(), arguments.begin(), arguments.end());
   std::vector<char*> argv;

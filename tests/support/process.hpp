@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -23,6 +24,9 @@ struct ProcessOptions {
   std::optional<std::string> stdout_path;                 // standard output to this file instead
   std::chrono::seconds timeout{60};                       // then the process is killed
   std::optional<std::string> stdin_text;
+  // Runs in the child just before the program starts (to enter namespaces, say); it reports a
+  // failure by ending the child with _exit.
+  std::function<void()> prepare_child;
 };
 
 // A started process whose output is collected by wait().

@@ -3,7 +3,7 @@
 #include <ostream>
 
 #include "console/value_text.hpp"
-#include "discovery/field_value.hpp"
+#include "core/field_value.hpp"
 
 namespace sonda {
 

@@ -8,9 +8,9 @@
 #include <stdexcept>
 #include <thread>
 
+#include "core/host_port.hpp"
+#include "core/unique_fd.hpp"
 #include "outside/http_client.hpp"
-#include "outside/unique_fd.hpp"
-#include "outside/zabbix_address.hpp"
 #include "outside/zabbix_sender.hpp"
 #include "support/process.hpp"
 #include "support/servers.hpp"
@@ -55,7 +55,7 @@ namespace {
 // Sends one value to the trapper and returns the answer's "info" text ("processed: 1; ...").
 std::string trapper_info(const std::string& host, const std::string& key,
                          const std::string& value) {
-  const auto address = parse_zabbix_address(zabbix_server().address);
+  const auto address = parse_host_port(zabbix_server().address, kZabbixTrapperPort);
   if (!address) throw std::runtime_error("bad Zabbix address " + zabbix_server().address);
   sockaddr_in peer{};
   peer.sin_family = AF_INET;

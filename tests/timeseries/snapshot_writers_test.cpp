@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include "app/discovery_inputs.hpp"
 #include "outside/runtime_limit.hpp"
 #include "support/captured_stderr.hpp"
 #include "support/fake_server.hpp"
@@ -56,6 +57,14 @@ std::vector<MacroEntry> three_entries(std::string_view host) {
   };
 }
 
+// The writers as a run calls them, with the servers of the command line `settings`.
+void write_clientes(const RunSettings& settings, std::span<const MacroEntry> entries) {
+  sendQuestDB(clientes_server(settings), entries);
+}
+void write_cobranca(const RunSettings& settings, std::span<const MacroEntry> entries) {
+  sendQuestDBChat(cobranca_server(settings), entries);
+}
+
 RunSettings writer_settings() {
   RunSettings settings = fixture_settings();
   return settings;
@@ -95,8 +104,8 @@ TEST_F(SnapshotWriters, RowsReadBackExactlyFromBothTables) {
   const std::int64_t before = get_timestamp();
   {
     CapturedStderr errors;
-    sendQuestDB(writer_settings(), entries);
-    sendQuestDBChat(writer_settings(), entries);
+    write_clientes(writer_settings(), entries);
+    write_cobranca(writer_settings(), entries);
     EXPECT_EQ(errors.text(), "");
   }
   const std::int64_t after = get_timestamp();
@@ -171,18 +180,18 @@ TEST_F(SnapshotWriters, RowsReadBackExactlyFromBothTables) {
 TEST_F(SnapshotWriters, ASecondRunUpsertsWhereTheKeysMatch) {
   auto entries = three_entries("upsert");
   entries.pop_back();  // the entry without registration date gets a new key each run
-  sendQuestDB(writer_settings(), entries);
-  sendQuestDBChat(writer_settings(), entries);
-  sendQuestDB(writer_settings(), entries);
-  sendQuestDBChat(writer_settings(), entries);
+  write_clientes(writer_settings(), entries);
+  write_cobranca(writer_settings(), entries);
+  write_clientes(writer_settings(), entries);
+  write_cobranca(writer_settings(), entries);
   EXPECT_EQ(questdb_rows("bekClientes", "upsert").size(), 2u);
   EXPECT_EQ(questdb_rows("bekCobranca", "upsert").size(), 2u);
 }
 
 TEST_F(SnapshotWriters, EmptyListWritesAndPrintsNothing) {
   CapturedStderr errors;
-  sendQuestDB(writer_settings(), {});
-  sendQuestDBChat(writer_settings(), {});
+  write_clientes(writer_settings(), {});
+  write_cobranca(writer_settings(), {});
   EXPECT_EQ(errors.text(), "");
   EXPECT_EQ(questdb_query("SELECT count() FROM bekClientes")["dataset"][0][0], 0);
 }
@@ -190,8 +199,8 @@ TEST_F(SnapshotWriters, EmptyListWritesAndPrintsNothing) {
 // Runs both writers with `settings`; returns what they wrote on standard error.
 std::string both_writers(const RunSettings& settings, const std::vector<MacroEntry>& entries) {
   CapturedStderr errors;
-  sendQuestDB(settings, entries);
-  sendQuestDBChat(settings, entries);
+  write_clientes(settings, entries);
+  write_cobranca(settings, entries);
   return errors.text();
 }
 
@@ -252,7 +261,7 @@ TEST_F(SnapshotWriters, ServerThatNeverAnswersIsBoundedByRequestTimeoutAndRunLim
   EXPECT_THROW(
       {
         const auto limit = runtime_limiter(2);
-        sendQuestDB(settings, three_entries("mudo"));
+        write_clientes(settings, three_entries("mudo"));
       },
       TimeoutException);
   EXPECT_LT(std::chrono::steady_clock::now() - start, 2500ms);
@@ -261,14 +270,14 @@ TEST_F(SnapshotWriters, ServerThatNeverAnswersIsBoundedByRequestTimeoutAndRunLim
   // Without a close limit, the request's own time-out (10 s) ends it as an ingestion failure.
   settings.quest_db_ip_chat.assign("127.0.0.1");
   settings.quest_db_port_chat.assign(std::to_string(silent.port()));
-  sendQuestDBChat(settings, three_entries("mudo"));
+  write_cobranca(settings, three_entries("mudo"));
   EXPECT_TRUE(one_error_line_containing(errors.text(), "Operation timed out")) << errors.text();
 }
 
 TEST_F(SnapshotWriters, EntryWithoutANameReadIsNotAnIngestionFailure) {
   std::vector<MacroEntry> entries = {{{"{#CLIENTE_ID}", integer(1)}}};
   CapturedStderr errors;
-  EXPECT_THROW(sendQuestDB(writer_settings(), entries), InternalError);
+  EXPECT_THROW(write_clientes(writer_settings(), entries), InternalError);
   EXPECT_EQ(errors.text(), "");
 }
 

@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-#include "discovery/field_value.hpp"
+#include "core/field_value.hpp"
 
 namespace sonda {
 

@@ -2,9 +2,9 @@
 
 #include <string_view>
 
-namespace sonda {
+#include "core/version.hpp"
 
-inline constexpr std::string_view VERSION = "2.3.0";
+namespace sonda {
 
 // Wall-clock limit of one run, in seconds.
 inline constexpr int RUNTIME_LIMIT = 300;

@@ -1,8 +1,8 @@
-#include "discovery/macro_entry.hpp"
+#include "core/macro_entry.hpp"
 
 #include <string>
 
-#include "outside/failure.hpp"
+#include "core/failure.hpp"
 
 namespace sonda {
 

@@ -1,4 +1,4 @@
-#include "discovery/text_store.hpp"
+#include "core/text_store.hpp"
 
 #include <cstring>
 

@@ -4,7 +4,7 @@
 #include <string_view>
 #include <variant>
 
-#include "discovery/date_time.hpp"
+#include "core/date_time.hpp"
 
 namespace sonda {
 

@@ -1,4 +1,4 @@
-#include "discovery/date_time.hpp"
+#include "core/date_time.hpp"
 
 #include <chrono>
 
