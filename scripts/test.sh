@@ -5,7 +5,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 scripts/install-dependencies.sh
-scripts/build.sh build
+# Warnings are errors here, as in CI.
+scripts/build.sh build -DSONDA_WERROR=ON
 
 trap 'scripts/test-servers.sh stop' EXIT
 scripts/test-servers.sh start

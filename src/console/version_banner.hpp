@@ -8,7 +8,7 @@
 namespace sonda {
 
 // The version line: the invocation name with every "./" turned into one blank, two blanks and
-// the version (invoked as ./sonda-cobranca: " sonda-cobranca  2.3.0").
+// the version (invoked as ./sonda-cobranca: " sonda-cobranca  " and the version).
 std::string version_line(std::string_view invocation_name);
 
 // Writes the two banner lines (the rights notice, then the version line). The caller ends the
