@@ -13,6 +13,7 @@
 #include "app/inherited_settings.hpp"
 #include "app/main_pass.hpp"
 #include "app/run_settings.hpp"
+#include "app/usage.hpp"
 #include "console/line_output.hpp"
 #include "outside/components.hpp"
 #include "outside/launcher.hpp"
@@ -70,6 +71,10 @@ int run_program(int argc, char** argv) {
   const std::string_view invocation_name = argc > 0 ? argv[0] : "";
   const std::span<const char* const> arguments(argv + (argc > 0 ? 1 : 0),
                                                argc > 0 ? static_cast<std::size_t>(argc - 1) : 0);
+  if (asks_for_help(arguments)) {
+    standard_output().lines(usage_text());
+    return finish(kStatusDone);
+  }
   std::optional<RunSettings> settings;
   if (is_inherited_settings_form(arguments)) {
     try {
