@@ -253,6 +253,28 @@ TEST(Launch, SettingsReachTheBackgroundRunButNoCommandLineShowsAPassword) {
   end_run(run);
 }
 
+// Not dumpable: the kernel then gives the private files of /proc/PID (environ, mem) to root
+// instead of the process's own user, whose other processes can no longer read them.
+TEST(Secrets, TheProbeCannotBeDumpedNorReadByItsUsersOtherProcesses) {
+  const HangingDatabase database;
+  ProcessOptions options;
+  options.env["SONDA_ZABBIX_SERVER"] = "127.0.0.1";
+  options.env["SONDA_TEST_RUNTIME_LIMIT"] = "10";
+  std::vector<std::string> arguments = {"--reuid=65534", "--regid=65534", "--clear-groups",
+                                        probe_path()};
+  for (const std::string& argument : full_arguments("discovery_clientes", {{4, database.port()}})) {
+    arguments.push_back(argument);
+  }
+  RunningProcess probe("/usr/bin/setpriv", arguments, options);
+  for (int i = 0; i < 200 && database.seen().empty(); ++i) std::this_thread::sleep_for(50ms);
+  ASSERT_FALSE(database.seen().empty());
+  struct stat status {};
+  ASSERT_EQ(::stat(("/proc/" + std::to_string(probe.pid()) + "/environ").c_str(), &status), 0);
+  EXPECT_EQ(status.st_uid, 0u);
+  ::kill(probe.pid(), SIGKILL);
+  probe.wait();
+}
+
 TEST(Launch, ALogPathOthersCouldPlantIsRefusedAtOnceAndLeftAsItIs) {
   TempDir logs;
   ProcessOptions options;
