@@ -2,7 +2,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <regex>
 #include <set>
 #include <sstream>
 #include <string>
@@ -126,15 +125,22 @@ TEST(CommandLine, RejectsABadTestLimit) {
 // Every environment variable named in the probe's sources.
 std::set<std::string> environment_variables_read() {
   std::set<std::string> names;
-  const std::regex read(R"((?:getenv\(|EnvironmentVariable = )\"([A-Z_]+)\")");
+  // getenv("NAME"), or a name kept in a constant for getenv.
+  const auto name_after = [](const std::string& source, std::size_t at) {
+    const std::size_t end = source.find('"', at);
+    return end == std::string::npos ? std::string() : source.substr(at, end - at);
+  };
   for (const auto& file :
        std::filesystem::recursive_directory_iterator(std::string(SONDA_SOURCE_DIR) + "/src")) {
     std::ifstream input(file.path());
     std::ostringstream text;
     text << input.rdbuf();
     const std::string source = text.str();
-    for (std::sregex_iterator it(source.begin(), source.end(), read), end; it != end; ++it) {
-      names.insert((*it)[1]);
+    for (const std::string marker : {"getenv(\"", "EnvironmentVariable = \""}) {
+      for (std::size_t at = source.find(marker); at != std::string::npos;
+           at = source.find(marker, at + 1)) {
+        names.insert(name_after(source, at + marker.size()));
+      }
     }
   }
   return names;

@@ -6,9 +6,9 @@
 #include <algorithm>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <mutex>
-#include <regex>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -149,9 +149,10 @@ struct Launched {
 
 // The pid of the run that the log's first line names.
 pid_t started_pid(const std::string& log) {
-  std::smatch match;
-  if (!std::regex_search(log, match, std::regex(R"(início de .* \(pid (\d+)\))"))) return 0;
-  return std::stoi(match[1]);
+  const std::size_t start = log.find("início de ");
+  const std::size_t pid = log.find("(pid ", start);
+  if (start == std::string::npos || pid == std::string::npos) return 0;
+  return std::atoi(log.c_str() + pid + 5);
 }
 
 std::string proc_file(pid_t pid, const std::string& name) {
