@@ -162,6 +162,19 @@ TEST(RuntimeLimit, BackstopThatCannotWriteEndsWithStatusTwo) {
     EXPECT_EQ(end.status, 2) << printed_before;
     EXPECT_LT(end.elapsed, 4s);
   }
+
+  // Standard output a pipe that nobody reads: the run is stuck writing it when the backstop
+  // fires, which gives it two seconds and then ends without a word.
+  const ChildEnd stuck = in_child([] {
+    int unread[2];
+    if (::pipe(unread) != 0) ::_exit(9);
+    ::dup2(unread[1], STDOUT_FILENO);
+    const auto limit = runtime_limiter(1);
+    for (int i = 0; i < 20000; ++i) standard_output().line("linha de um relatório longo");
+    ::_exit(8);
+  });
+  EXPECT_EQ(stuck.status, 2);
+  EXPECT_LT(stuck.elapsed, 7s);
 }
 
 }  // namespace
