@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Refuses an include that runs upward between the layers of src/ (and tests/, which mirrors it):
+# Refuses an include that runs upward between the layers of src/:
 #   app → discovery → timeseries → outside → console → core
 # A file may include its own folder and the folders below it, never one above.
 set -euo pipefail

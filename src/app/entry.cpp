@@ -1,5 +1,7 @@
 #include "app/entry.hpp"
 
+#include <sys/prctl.h>
+
 #include <csignal>
 #include <cstdlib>
 #include <new>
@@ -7,11 +9,14 @@
 #include <string>
 
 #include "app/hidden_arguments.hpp"
+#include "app/inherited_settings.hpp"
 #include "app/main_pass.hpp"
 #include "app/run_settings.hpp"
+#include "app/usage.hpp"
 #include "console/line_output.hpp"
 #include "core/constants.hpp"
 #include "outside/components.hpp"
+#include "outside/launcher.hpp"
 #include "outside/runtime_limit.hpp"
 
 namespace sonda {
@@ -51,6 +56,9 @@ int guarded_main_pass(const RunSettings& settings, std::string_view invocation_n
 }  // namespace
 
 int run_program(int argc, char** argv) {
+  // The process holds three passwords: no core file may keep them, and no other process of the
+  // same user may read them from its memory.
+  ::prctl(PR_SET_DUMPABLE, 0);
   // A closed pipe must show up as a failed write, not end the process silently.
   std::signal(SIGPIPE, SIG_IGN);
   try {
@@ -63,7 +71,21 @@ int run_program(int argc, char** argv) {
   const std::string_view invocation_name = argc > 0 ? argv[0] : "";
   const std::span<const char* const> arguments(argv + (argc > 0 ? 1 : 0),
                                                argc > 0 ? static_cast<std::size_t>(argc - 1) : 0);
-  const auto settings = read_run_settings(arguments);
+  if (asks_for_help(arguments)) {
+    standard_output().lines(usage_text());
+    return finish(kStatusDone);
+  }
+  std::optional<RunSettings> settings;
+  if (is_inherited_settings_form(arguments)) {
+    try {
+      settings = read_inherited_settings(kHandedOverFd);
+    } catch (const Failure& failure) {
+      report_unexpected(failure.kind(), failure.what());
+      return kStatusFailure;
+    }
+  } else {
+    settings = read_run_settings(arguments);
+  }
   if (!settings) {
     standard_output().line(wrong_count_line(arguments.size()));
     (void)standard_output().flush();

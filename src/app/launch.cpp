@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 
+#include "app/inherited_settings.hpp"
 #include "outside/launcher.hpp"
 
 namespace sonda {
@@ -48,14 +49,25 @@ std::string launch_log_path(std::string_view zabbix_host, std::string_view launc
          file_name_part(launched) + ".log";
 }
 
+std::string launch_lock_path(std::string_view zabbix_host, std::string_view launched) {
+  std::string path = launch_log_path(zabbix_host, launched);
+  path.replace(path.size() - 4, 4, ".lock");
+  return path;
+}
+
 void launch(const std::string& mode, const RunSettings& settings,
             std::string_view invocation_name) {
+  std::vector<std::string> arguments = full_form_arguments(settings);
+  arguments.front() = launched_mode(mode);
+  const std::string& zabbix_host = settings.zabbix_host.value();
+
   DetachedRun run;
   run.invocation_name = std::string(invocation_name);
-  run.arguments = full_form_arguments(settings);
-  run.arguments.front() = launched_mode(mode);
-  run.description = "\"" + run.arguments.front() + "\" para " + settings.zabbix_host.value();
-  run.log_path = launch_log_path(settings.zabbix_host.value(), run.arguments.front());
+  run.arguments = {std::string(kInheritedSettingsArgument)};
+  run.handed_over = inherited_settings_text(arguments);
+  run.description = "\"" + arguments.front() + "\" para " + zabbix_host;
+  run.log_path = launch_log_path(zabbix_host, arguments.front());
+  run.lock_path = launch_lock_path(zabbix_host, arguments.front());
   start_detached(run);
 }
 

@@ -18,8 +18,13 @@ std::string launched_mode(std::string_view mode);
 // (TMPDIR or /tmp); the file is named after the zabbix host and the mode.
 std::string launch_log_path(std::string_view zabbix_host, std::string_view launched);
 
-// Starts, detached, a new run of this program with the same seventeen arguments, whose mode is
-// the text after the first "launch_" of `mode`, and returns at once. Raises LaunchError when it
+// The lock file beside that log: the same name ending in ".lock".
+std::string launch_lock_path(std::string_view zabbix_host, std::string_view launched);
+
+// Starts, detached, a new run of this program with the same seventeen settings (handed over on
+// an inherited descriptor, never as arguments), whose mode is the text after the first
+// "launch_" of `mode`, and returns at once. While such a run for the same zabbix host and mode
+// is still going, starts nothing and notes it in that run's log. Raises LaunchError when it
 // cannot be started.
 void launch(const std::string& mode, const RunSettings& settings, std::string_view invocation_name);
 

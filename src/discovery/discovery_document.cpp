@@ -1,5 +1,7 @@
 #include "discovery/discovery_document.hpp"
 
+#include <cmath>
+
 #include "console/value_text.hpp"
 
 namespace sonda {
@@ -99,7 +101,15 @@ void append_value(std::string& out, const FieldValue& value) {
     std::string& out;
     void operator()(const Absent&) const { out += "null"; }
     void operator()(std::int64_t v) const { append_integer_text(out, v); }
-    void operator()(double v) const { append_real_text(out, v, NonFiniteStyle::json); }
+    void operator()(double v) const {
+      // JSON has no NaN or infinity: one such amount would make Zabbix refuse the whole
+      // document, and with it the discovery of every customer.
+      if (!std::isfinite(v)) {
+        out += "null";
+        return;
+      }
+      append_real_text(out, v, NonFiniteStyle::json);
+    }
     void operator()(std::string_view v) const { append_string(out, v); }
     void operator()(DateTime v) const { append_string(out, value_text(v)); }
   };

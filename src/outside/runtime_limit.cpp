@@ -8,6 +8,8 @@
 #include <cstring>
 #include <optional>
 
+#include "console/line_output.hpp"
+
 namespace sonda {
 
 namespace {
@@ -24,29 +26,43 @@ struct ArmedLimit {
 
 std::optional<ArmedLimit> g_limit;
 
-// The backstop runs in a signal handler, so its text is prepared in advance.
+// The backstop runs in a signal handler, so its text is prepared in advance, and it calls
+// nothing but write, alarm and _exit.
 char g_backstop_text[256];
 std::size_t g_backstop_length = 0;
-volatile sig_atomic_t g_backstop_fired = 0;
+volatile sig_atomic_t g_backstop_writing = 0;
+volatile sig_atomic_t g_backstop_waits = 0;
+
+// How many times, a second apart, the backstop waits for standard output to stop changing.
+constexpr sig_atomic_t kBackstopWaits = 2;
+// The status of a run whose output could not be written, as at a normal end.
+constexpr int kStatusUnwritten = 2;
 
 std::string timeout_text(std::chrono::seconds limit) {
   return "Tempo limite de execução excedido: a execução passou de " +
          std::to_string(limit.count()) + " segundos e foi interrompida.";
 }
 
+// Like a timeout that the main flow sees: what the run has printed so far, then the timeout
+// text, and status 0, or 2 when standard output cannot take them.
 void backstop_handler(int) {
-  if (g_backstop_fired) _exit(0);  // the write below is stuck: end without it
-  g_backstop_fired = 1;
-  alarm(1);
-  const char* p = g_backstop_text;
-  std::size_t left = g_backstop_length;
-  while (left > 0) {
-    const ssize_t n = write(STDOUT_FILENO, p, left);
-    if (n <= 0) break;
-    p += n;
-    left -= static_cast<std::size_t>(n);
+  if (g_backstop_writing) _exit(kStatusUnwritten);  // the writes below are stuck
+  const LineOutput::Pending pending = pending_standard_output();
+  if (pending.busy) {
+    // Interrupted in the middle of a change or a write of the buffer: let it finish.
+    if (g_backstop_waits < kBackstopWaits) {
+      g_backstop_waits = g_backstop_waits + 1;
+      alarm(1);
+      return;
+    }
+    _exit(kStatusUnwritten);  // standard output has been stuck in one write all along
   }
-  _exit(0);
+  g_backstop_writing = 1;
+  alarm(1);
+  const bool printed = write_all(STDOUT_FILENO, pending.text);
+  const bool timeout_written =
+      write_all(STDOUT_FILENO, std::string_view(g_backstop_text, g_backstop_length));
+  _exit(printed && timeout_written ? 0 : kStatusUnwritten);
 }
 
 void set_backstop(std::chrono::seconds after) {
@@ -56,6 +72,8 @@ void set_backstop(std::chrono::seconds after) {
 }
 
 void arm_backstop(std::chrono::seconds limit) {
+  g_backstop_writing = 0;
+  g_backstop_waits = 0;
   const std::string text = timeout_text(limit) + "\n";
   g_backstop_length = std::min(text.size(), sizeof g_backstop_text);
   std::memcpy(g_backstop_text, text.data(), g_backstop_length);

@@ -13,7 +13,9 @@ namespace sonda {
 // The limit is a deadline that every blocking call of the outside clients honours: each wait is
 // bounded by the time left (see run_deadline), and the main flow raises TimeoutException where
 // the run has reached. As a backstop against a call that does not honour it, a timer ends the
-// process with the same text on standard output and status 0 two seconds after the limit.
+// process two seconds after the limit as the main flow would: what the run had printed and not
+// yet written, then the same text on standard output, and status 0 (2 when they cannot be
+// written).
 class RuntimeLimiter {
  public:
   explicit RuntimeLimiter(std::chrono::seconds limit);

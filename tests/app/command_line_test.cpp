@@ -1,5 +1,9 @@
 // The probe's command line, run modes, exit statuses and streams, through the real binary.
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <sstream>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -116,6 +120,62 @@ TEST(CommandLine, RejectsABadTestLimit) {
   const auto result = run_probe({"version"}, options);
   EXPECT_EQ(result.status, 1);
   EXPECT_NE(result.err.find("SONDA_TEST_RUNTIME_LIMIT"), std::string::npos);
+}
+
+// Every environment variable named in the probe's sources.
+std::set<std::string> environment_variables_read() {
+  std::set<std::string> names;
+  // getenv("NAME"), or a name kept in a constant for getenv.
+  const auto name_after = [](const std::string& source, std::size_t at) {
+    const std::size_t end = source.find('"', at);
+    return end == std::string::npos ? std::string() : source.substr(at, end - at);
+  };
+  for (const auto& file :
+       std::filesystem::recursive_directory_iterator(std::string(SONDA_SOURCE_DIR) + "/src")) {
+    std::ifstream input(file.path());
+    std::ostringstream text;
+    text << input.rdbuf();
+    const std::string source = text.str();
+    for (const std::string marker : {"getenv(\"", "EnvironmentVariable = \""}) {
+      for (std::size_t at = source.find(marker); at != std::string::npos;
+           at = source.find(marker, at + 1)) {
+        names.insert(name_after(source, at + marker.size()));
+      }
+    }
+  }
+  return names;
+}
+
+TEST(CommandLine, HelpListsTheSettingsInOrderEveryEnvironmentVariableAndTheManual) {
+  const auto help = run_probe({"--help"});
+  EXPECT_EQ(help.status, 0);
+  EXPECT_EQ(help.err, "");
+  for (const std::string other : {"-h", "help"}) {
+    const auto result = run_probe({other});
+    EXPECT_EQ(result.status, 0) << other;
+    EXPECT_EQ(result.out, help.out) << other;
+  }
+
+  std::size_t at = 0;
+  for (const std::string setting :
+       {"mode", "host", "db_ip", "db_port", "db_name", "db_user", "db_password", "pop_id",
+        "quest_db_ip", "quest_db_port", "quest_db_username", "quest_db_password",
+        "quest_db_ip_chat", "quest_db_port_chat", "quest_db_username_chat",
+        "quest_db_password_chat", "zabbix_host"}) {
+    at = help.out.find(" " + setting + " ", at);
+    ASSERT_NE(at, std::string::npos) << setting << " out of order in\n" << help.out;
+  }
+  const auto variables = environment_variables_read();
+  EXPECT_GE(variables.size(), 5u);  // the search itself still finds them
+  for (const std::string& variable : variables) {
+    EXPECT_NE(help.out.find(variable), std::string::npos) << variable;
+  }
+  EXPECT_TRUE(help.out.ends_with("man sonda-cobranca\n")) << help.out;
+
+  // Elsewhere on the command line they are a mode like any other.
+  const auto as_mode = run_probe(full_arguments("--help"), with_bad_zabbix_server());
+  EXPECT_EQ(as_mode.status, 1);
+  EXPECT_EQ(as_mode.out, "");
 }
 
 }  // namespace
