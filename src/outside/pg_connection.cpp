@@ -324,6 +324,11 @@ void PgConnection::command(const std::string& statement) {
   PQclear(run(statement, Protocol::simple, statement));
 }
 
+std::string PgConnection::time_zone() const {
+  const char* zone = PQparameterStatus(connection_.get(), "TimeZone");
+  return zone ? zone : "";
+}
+
 std::string PgConnection::escape_literal_body(std::string_view text) const {
   std::string escaped(text.size() * 2 + 1, '\0');
   int error = 0;
