@@ -72,6 +72,7 @@ BillingData read_with_connection(const RunSettings& settings) {
                                 settings.db_password.value()};
   PgResult customers;
   PgResult open_bills;
+  std::string time_zone;
   {
     PgConnection connection(parameters);
     // pop_id is escaped for this connection, so the pattern is always %, pop_id, % and no
@@ -81,9 +82,11 @@ BillingData read_with_connection(const RunSettings& settings) {
     connection.command("BEGIN");
     customers = connection.query(std::string(kCustomerStatement), "a consulta de clientes");
     open_bills = connection.query(open_bills_text, "a consulta de títulos em aberto");
+    time_zone = connection.time_zone();
     // Leaving the scope closes the connection, which ends the transaction: no COMMIT, no ROLLBACK.
   }
   BillingData data;
+  data.time_zone = std::move(time_zone);
   data.clientes_data = customer_rows(customers, data.texts);
   data.titulos_valor_em_aberto = open_bills_rows(open_bills, data.texts);
   if (data.titulos_valor_em_aberto.size() != 1) {

@@ -28,9 +28,9 @@ int discovery_clientes(const RunSettings& settings, const std::string& zabbix_se
   } else {
     send_to_zabbix(zabbix_server, zabbix_host, entries);
     phases.mark("zabbix");
-    sendQuestDB(settings, entries.discovery_qdb);
+    sendQuestDB(settings, entries.discovery_qdb, data.time_zone);
     phases.mark("questdb_clientes");
-    sendQuestDBChat(settings, entries.discovery_qdb);
+    sendQuestDBChat(settings, entries.discovery_qdb, data.time_zone);
     phases.mark("questdb_cobranca");
     run_deadline::check();
     standard_output().line("OK");

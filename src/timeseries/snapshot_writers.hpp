@@ -1,6 +1,7 @@
 #pragma once
 
 #include <span>
+#include <string_view>
 
 #include "app/run_settings.hpp"
 #include "discovery/macro_entry.hpp"
@@ -8,14 +9,22 @@
 namespace sonda {
 
 // Writes one row per snapshot entry, in list order, into the table bekClientes of the QuestDB
-// server of quest_db_ip/quest_db_port (HTTPS), with one flush after the last row. An
-// ingestion failure is reported on standard error as one line "Erro: <message>" and the writer
-// returns normally; any other failure (an entry without one of the names read, the run's time
-// limit) passes to the caller.
-void sendQuestDB(const RunSettings& settings, std::span<const MacroEntry> descoberta);
+// server of quest_db_ip/quest_db_port (HTTPS), with one flush after the last row. Date-times
+// are read in `database_zone`, the time zone of the database session they came from (its
+// TimeZone), so each is written as the instant the database means wherever the probe runs.
+//
+// A row the table cannot take (a registration date before 1970, an integer beyond INT) is left
+// out before sending, and a row the server refuses is taken out of its request and the rest sent
+// again: neither costs the other rows. What was not written, and an ingestion failure, is
+// reported on standard error as one line "Erro: bekClientes: ..." and the writer returns
+// normally; any other failure (an entry without one of the names read, the run's time limit)
+// passes to the caller.
+void sendQuestDB(const RunSettings& settings, std::span<const MacroEntry> descoberta,
+                 std::string_view database_zone);
 
 // The same for the table bekCobranca of the server of quest_db_ip_chat/quest_db_port_chat, over
 // plain HTTP.
-void sendQuestDBChat(const RunSettings& settings, std::span<const MacroEntry> descoberta);
+void sendQuestDBChat(const RunSettings& settings, std::span<const MacroEntry> descoberta,
+                     std::string_view database_zone);
 
 }  // namespace sonda
