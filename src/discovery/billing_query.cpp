@@ -79,10 +79,17 @@ BillingData read_with_connection(const RunSettings& settings) {
     // quote in it can end the literal.
     const std::string open_bills_text =
         open_bills_statement(connection.escape_literal_body(settings.pop_id.value()));
+    // A SQL_ASCII database stores bytes unchecked: the server would refuse to pass a Latin-1
+    // name as UTF-8 and fail the whole statement. Taken as they are, such bytes become U+FFFD
+    // on their way out (Zabbix, QuestDB) and cost no row.
+    if (connection.parameter("server_encoding") == "SQL_ASCII") {
+      connection.command("SET client_encoding TO 'SQL_ASCII'");
+    }
     connection.command("BEGIN");
     customers = connection.query(std::string(kCustomerStatement), "a consulta de clientes");
     open_bills = connection.query(open_bills_text, "a consulta de títulos em aberto");
-    time_zone = connection.time_zone();
+    // The zone in which the statements' casts turned timestamps into date-times.
+    time_zone = connection.parameter("TimeZone");
     // Leaving the scope closes the connection, which ends the transaction: no COMMIT, no ROLLBACK.
   }
   BillingData data;

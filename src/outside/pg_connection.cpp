@@ -324,9 +324,9 @@ void PgConnection::command(const std::string& statement) {
   PQclear(run(statement, Protocol::simple, statement));
 }
 
-std::string PgConnection::time_zone() const {
-  const char* zone = PQparameterStatus(connection_.get(), "TimeZone");
-  return zone ? zone : "";
+std::string PgConnection::parameter(const char* name) const {
+  const char* value = PQparameterStatus(connection_.get(), name);
+  return value ? value : "";
 }
 
 std::string PgConnection::escape_literal_body(std::string_view text) const {

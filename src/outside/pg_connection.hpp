@@ -78,9 +78,9 @@ class PgConnection {
   // Runs a statement through the simple protocol and discards its result (BEGIN).
   void command(const std::string& statement);
 
-  // The session's time zone as the server reports it (TimeZone: "America/Sao_Paulo"), set by
-  // the server's configuration, the database, the role or PGTZ; empty if it reported none.
-  std::string time_zone() const;
+  // A setting the server reports to the session (TimeZone, server_encoding, ...) as it stands
+  // now; empty if the server reported none under that name.
+  std::string parameter(const char* name) const;
 
   // `text` as the body of a string literal for this connection (quotes doubled and, where the
   // server wants it, backslashes). Raises DatabaseError when it is not valid in the encoding.
