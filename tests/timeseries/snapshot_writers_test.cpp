@@ -275,6 +275,30 @@ TEST_F(SnapshotWriters, ServerThatNeverAnswersIsBoundedByRequestTimeoutAndRunLim
   EXPECT_TRUE(one_error_line_containing(errors.text(), "Operation timed out")) << errors.text();
 }
 
+TEST_F(SnapshotWriters, ServerThatDropsPacketsCostsSecondsHoweverLargeTheRequest) {
+  // 3,000 rows of 2 KiB names: a 6 MB request, allowed about a minute to transfer. Connecting
+  // is bounded on its own, so the address that never answers costs its few seconds only.
+  const std::string long_name(2048, 'x');
+  std::vector<MacroEntry> entries;
+  for (int i = 0; i < 3000; ++i) {
+    entries.push_back(snapshot(integer(i), text(long_name), none, 1.0, integer(0), none, none, none,
+                               at(2024, 1, 1, 0, 0, i), none, "grande"));
+  }
+  DroppingPort dropping;
+  RunSettings settings = writer_settings();
+  settings.quest_db_ip.assign("127.0.0.1");
+  settings.quest_db_port.assign(std::to_string(dropping.port()));
+  const auto start = std::chrono::steady_clock::now();
+  const std::string errors = both_writers(settings, entries);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 25s);
+  EXPECT_TRUE(one_error_line_containing(
+      errors,
+      "Erro: bekClientes: 3000 de 3000 linhas não gravadas (0 gravadas): não foi possível enviar "
+      "ao QuestDB em 127.0.0.1:"))
+      << errors;
+  EXPECT_EQ(questdb_rows("bekCobranca", "grande").size(), 3000u);
+}
+
 TEST_F(SnapshotWriters, EntryWithoutANameReadIsNotAnIngestionFailure) {
   std::vector<MacroEntry> entries = {{{"{#CLIENTE_ID}", integer(1)}}};
   CapturedStderr errors;
