@@ -101,8 +101,19 @@ TEST_P(TimeZoneTest, NamesPostgresReportsAndNamesNobodyKnows) {
   EXPECT_EQ(zone("Etc/GMT+3").epoch_micros(at(2024, 1, 1)), 1704078000 * kSecond);
   EXPECT_EQ(CivilTimeZone::utc().epoch_micros(at(2024, 1, 1, 0, 0, 0, 5)),
             1704067200 * kSecond + 5);
+  // Zones set as offsets, as PostgreSQL reports them (POSIX signs: UTC-3 lies east).
+  EXPECT_EQ(zone("<-03>+03").epoch_micros(at(2024, 1, 1)), 1704078000 * kSecond);
+  EXPECT_EQ(zone("<-03:30>+03:30").epoch_micros(at(2024, 1, 1)), 1704079800 * kSecond);
+  EXPECT_EQ(zone("<+0545>-05:45").epoch_micros(at(2024, 1, 1)), 1704046500 * kSecond);
+  EXPECT_EQ(zone("BRT3").epoch_micros(at(2024, 1, 1)), 1704078000 * kSecond);
+  EXPECT_EQ(zone("UTC-3").epoch_micros(at(2024, 1, 1)), 1704056400 * kSecond);
   EXPECT_FALSE(CivilTimeZone::load("America/Atlantida"));
   EXPECT_FALSE(CivilTimeZone::load(""));
+  // A rule of its own, or a broken name: no guess.
+  EXPECT_FALSE(CivilTimeZone::load("BRT3BRST,M10.3.0/0,M2.3.0/0"));
+  EXPECT_FALSE(CivilTimeZone::load("<-03+03"));
+  EXPECT_FALSE(CivilTimeZone::load("<-03>+3:"));
+  EXPECT_FALSE(CivilTimeZone::load("X3"));
 }
 
 INSTANTIATE_TEST_SUITE_P(MachineZones, TimeZoneTest, ::testing::Values("UTC", "America/New_York"));

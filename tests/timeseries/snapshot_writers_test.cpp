@@ -299,6 +299,26 @@ TEST_F(SnapshotWriters, ServerThatDropsPacketsCostsSecondsHoweverLargeTheRequest
   EXPECT_EQ(questdb_rows("bekCobranca", "grande").size(), 3000u);
 }
 
+TEST_F(SnapshotWriters, ZoneThisMachineDoesNotKnowWritesNothingRatherThanWrongInstants) {
+  // dataCadastro is a key of the tables: a guessed zone would write every row a second time.
+  const std::string errors = [] {
+    CapturedStderr captured;
+    sendQuestDB(writer_settings(), three_entries("sem-fuso"), "BRT3BRST,M10.3.0/0,M2.3.0/0");
+    sendQuestDBChat(writer_settings(), three_entries("sem-fuso"), "");
+    return captured.text();
+  }();
+  EXPECT_EQ(errors,
+            "Erro: bekClientes: 3 de 3 linhas não gravadas (0 gravadas): o fuso horário "
+            "\"BRT3BRST,M10.3.0/0,M2.3.0/0\" do PostgreSQL não é conhecido nesta máquina: instale "
+            "ou atualize o "
+            "pacote tzdata, ou defina o TimeZone do banco com um nome da base de fusos (ex.: "
+            "America/Sao_Paulo)\n"
+            "Erro: bekCobranca: 3 de 3 linhas não gravadas (0 gravadas): o PostgreSQL não "
+            "informou seu fuso horário (TimeZone), sem o qual as datas não têm instante\n");
+  EXPECT_EQ(questdb_rows("bekClientes", "sem-fuso").size(), 0u);
+  EXPECT_EQ(questdb_rows("bekCobranca", "sem-fuso").size(), 0u);
+}
+
 TEST_F(SnapshotWriters, EntryWithoutANameReadIsNotAnIngestionFailure) {
   std::vector<MacroEntry> entries = {{{"{#CLIENTE_ID}", integer(1)}}};
   CapturedStderr errors;
