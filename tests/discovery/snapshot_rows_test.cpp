@@ -29,7 +29,7 @@ class SnapshotRows : public ::testing::Test {
     options.env = std::move(env);
     options.env["SONDA_ZABBIX_SERVER"] = trapper.address();
     options.env["SSL_CERT_FILE"] = questdb_server().ca;
-    options.env["PGTZ"] = std::nullopt;  // the database's setting decides
+    options.env.try_emplace("PGTZ", std::nullopt);  // unless a test sets it, the database decides
     return run_probe(full_form_arguments(settings), options);
   }
 
@@ -192,7 +192,7 @@ TEST_F(SnapshotRows, DateTimesAreTheInstantsOfTheDatabasesZoneNotTheMachines) {
     std::vector<std::string> cadastro;  // customers 1 to 7
     std::string vencimento;             // customer 7
   };
-  const std::vector<Case> cases = {
+  std::vector<Case> cases = {
       {"America/New_York",
        "UTC",
        "fuso-ny",
@@ -216,12 +216,18 @@ TEST_F(SnapshotRows, DateTimesAreTheInstantsOfTheDatabasesZoneNotTheMachines) {
         "2018-11-04T00:30:00.000000Z"},
        "2018-11-04T00:00:00.000000Z"},
   };
+  // PGTZ of the probe's environment sets the session's zone over the database's.
+  cases.push_back(cases[0]);
+  cases.back().database_zone = "UTC";
+  cases.back().host = "fuso-pgtz";
   for (Case c : cases) {
     set_role_zone("cobranca_fusos", c.database_zone);
     // Then from a machine in yet another zone: the same instants, so the run only upserts.
     for (const std::string& machine : {c.machine_zone, std::string("Asia/Tokyo")}) {
       FakeZabbix trapper;
-      const auto result = run("cobranca_fusos", c.host, trapper, {{"TZ", machine}});
+      std::map<std::string, std::optional<std::string>> env = {{"TZ", machine}};
+      if (c.host == "fuso-pgtz") env["PGTZ"] = "America/New_York";
+      const auto result = run("cobranca_fusos", c.host, trapper, env);
       ASSERT_EQ(result.status, 0) << result.err;
       EXPECT_EQ(result.err, "");
       // The same instants from any machine: a second run only upserts the same keys.
