@@ -17,7 +17,7 @@ namespace {
 constexpr std::size_t kRowsPerRequest = 75'000;
 
 void write_files(const std::string& folder, const sonda::SnapshotTable& table,
-                 const std::vector<sonda::MacroEntry>& entries) {
+                 const std::vector<sonda::MacroEntry>& entries, const sonda::CivilTimeZone& zone) {
   sonda::IlpBuffer buffer;
   sonda::SnapshotFields fields;
   const std::int64_t run_stamp = sonda::get_timestamp();
@@ -29,7 +29,7 @@ void write_files(const std::string& folder, const sonda::SnapshotTable& table,
     buffer.clear();
   };
   for (const sonda::MacroEntry& entry : entries) {
-    buffer.add_row(table.name, sonda::snapshot_fields(table, entry, run_stamp, fields),
+    buffer.add_row(table.name, sonda::snapshot_fields(table, entry, run_stamp, zone, fields),
                    sonda::TimestampNanos::now());
     if (buffer.rows() == kRowsPerRequest) save();
   }
@@ -48,7 +48,12 @@ int main(int argc, char** argv) {
   const sonda::PgParameters database{argv[2], argv[3], argv[4], argv[5], argv[6]};
   const sonda::BillingData data = sonda::read_billing_data(database, argv[7]);
   const auto entries = sonda::build_customer_entries(data, argv[8]);
-  write_files(argv[1], sonda::kClientesTable, entries.discovery_qdb);
-  write_files(argv[1], sonda::kCobrancaTable, entries.discovery_qdb);
+  const auto zone = sonda::CivilTimeZone::load(data.time_zone);
+  if (!zone) {
+    std::fprintf(stderr, "fuso horário desconhecido: %s\n", data.time_zone.c_str());
+    return 1;
+  }
+  write_files(argv[1], sonda::kClientesTable, entries.discovery_qdb, *zone);
+  write_files(argv[1], sonda::kCobrancaTable, entries.discovery_qdb, *zone);
   return 0;
 }

@@ -9,6 +9,8 @@ packages=(
   # build
   build-essential cmake ninja-build pkg-config
   libpq-dev libcurl4-openssl-dev nlohmann-json3-dev libgtest-dev
+  # time zones: the library, and the zones it reads
+  libcctz-dev tzdata
   # the demo's database
   postgresql
 )

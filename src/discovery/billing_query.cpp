@@ -69,18 +69,28 @@ std::string_view advice(std::string_view message) {
 BillingData read_with_connection(const PgParameters& parameters, const std::string& pop_id) {
   PgResult customers;
   PgResult open_bills;
+  std::string time_zone;
   {
     PgConnection connection(parameters);
     // pop_id is escaped for this connection, so the pattern is always %, pop_id, % and no
     // quote in it can end the literal.
     const std::string open_bills_text =
         open_bills_statement(connection.escape_literal_body(pop_id));
+    // A SQL_ASCII database stores bytes unchecked: the server would refuse to pass a Latin-1
+    // name as UTF-8 and fail the whole statement. Taken as they are, such bytes become U+FFFD
+    // on their way out (Zabbix, QuestDB) and cost no row.
+    if (connection.parameter("server_encoding") == "SQL_ASCII") {
+      connection.command("SET client_encoding TO 'SQL_ASCII'");
+    }
     connection.command("BEGIN");
     customers = connection.query(std::string(kCustomerStatement), "a consulta de clientes");
     open_bills = connection.query(open_bills_text, "a consulta de títulos em aberto");
+    // The zone in which the statements' casts turned timestamps into date-times.
+    time_zone = connection.parameter("TimeZone");
     // Leaving the scope closes the connection, which ends the transaction: no COMMIT, no ROLLBACK.
   }
   BillingData data;
+  data.time_zone = std::move(time_zone);
   data.clientes_data = customer_rows(customers, data.texts);
   data.titulos_valor_em_aberto = open_bills_rows(open_bills, data.texts);
   if (data.titulos_valor_em_aberto.size() != 1) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <string>
 #include <vector>
 
 #include "core/field_value.hpp"
@@ -34,6 +35,9 @@ struct BillingData {
   std::vector<CustomerRow> clientes_data;             // in the server's order (by id)
   std::vector<OpenBillsRow> titulos_valor_em_aberto;  // exactly one row
   TextStore texts;
+  // The session's TimeZone, in which the statements turned timestamps into date-times: the
+  // zone that gives each date-time its instant.
+  std::string time_zone;
 };
 
 // Opens one connection with `database`, runs the customer statement and the open-bills

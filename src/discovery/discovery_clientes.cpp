@@ -28,9 +28,9 @@ int discovery_clientes(const DiscoverySettings& settings, const std::string& zab
   } else {
     send_to_zabbix(zabbix_server, zabbix_host, entries);
     phases.mark("zabbix");
-    sendQuestDB(settings.clientes_server, entries.discovery_qdb);
+    sendQuestDB(settings.clientes_server, entries.discovery_qdb, data.time_zone);
     phases.mark("questdb_clientes");
-    sendQuestDBChat(settings.cobranca_server, entries.discovery_qdb);
+    sendQuestDBChat(settings.cobranca_server, entries.discovery_qdb, data.time_zone);
     phases.mark("questdb_cobranca");
     run_deadline::check();
     standard_output().line("OK");

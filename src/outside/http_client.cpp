@@ -55,6 +55,8 @@ HttpOutcome HttpClient::post(const HttpPost& request) {
   HttpOutcome outcome;
   char error[CURL_ERROR_SIZE] = "";
   const long timeout = static_cast<long>(std::max<std::int64_t>(1, request.timeout.count()));
+  const long connect_timeout = std::min(
+      timeout, static_cast<long>(std::max<std::int64_t>(1, request.connect_timeout.count())));
 
   curl_easy_setopt(curl, CURLOPT_URL, request.url.c_str());
   curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
@@ -65,7 +67,7 @@ HttpOutcome HttpClient::post(const HttpPost& request) {
   curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers.list);
   curl_easy_setopt(curl, CURLOPT_USERAGENT, "sonda-cobranca");
   curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, timeout);
-  curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, timeout);
+  curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, connect_timeout);
   curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, error);
   curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, keep_body);
   curl_easy_setopt(curl, CURLOPT_WRITEDATA, &outcome.body);

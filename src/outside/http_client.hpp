@@ -24,6 +24,9 @@ struct HttpPost {
   std::optional<std::string> bearer_token;
   HttpTls tls;
   std::chrono::milliseconds timeout{10'000};  // connecting, sending and receiving
+  // Connecting alone (name look-up, TCP, TLS handshake), within `timeout`: a server that drops
+  // packets is given up after this, however long a large body may take to send.
+  std::chrono::milliseconds connect_timeout{10'000};
 };
 
 // What came of a request: an answer with its status, or a transport failure (nothing usable

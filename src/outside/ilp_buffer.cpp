@@ -2,13 +2,9 @@
 
 #include <time.h>
 
-#include <array>
-#include <chrono>
-#include <climits>
-#include <optional>
-
 #include "console/value_text.hpp"
 #include "outside/questdb_conf.hpp"
+#include "outside/utf8_text.hpp"
 
 namespace sonda {
 
@@ -26,6 +22,13 @@ void append_name(std::string& out, std::string_view name) {
 }
 
 void append_string(std::string& out, std::string_view text) {
+  // QuestDB refuses a whole request for one malformed byte: such bytes become U+FFFD here, so
+  // a name from a SQL_ASCII database costs a character, not its row.
+  std::string repaired;
+  if (!valid_utf8(text)) {
+    append_repaired_utf8(repaired, text);
+    text = repaired;
+  }
   out.push_back('"');
   for (const char c : text) {
     if (c == '"' || c == '\\' || c == '\n' || c == '\r') out.push_back('\\');
@@ -53,7 +56,7 @@ bool append_field(std::string& out, const IlpField& field) {
       return true;
     }
     bool operator()(DateTime v) const {
-      append_integer_text(out, local_epoch_micros(v));
+      append_integer_text(out, v.micros);
       out.push_back('t');
       return true;
     }
@@ -62,20 +65,6 @@ bool append_field(std::string& out, const IlpField& field) {
   append_name(out, field.name);
   out.push_back('=');
   return std::visit(Visitor{out}, field.value);
-}
-
-// The epoch seconds of a date-time's whole second, read in the local time zone.
-std::int64_t local_to_epoch_seconds(DateTime value) {
-  const CivilDateTime civil = to_civil(value);
-  std::tm local{};
-  local.tm_year = civil.year - 1900;
-  local.tm_mon = static_cast<int>(civil.month) - 1;
-  local.tm_mday = static_cast<int>(civil.day);
-  local.tm_hour = civil.hour;
-  local.tm_min = civil.minute;
-  local.tm_sec = civil.second;
-  local.tm_isdst = -1;  // the zone's rule for that date decides
-  return static_cast<std::int64_t>(std::mktime(&local));
 }
 
 }  // namespace
@@ -105,38 +94,21 @@ void IlpBuffer::add_row(std::string_view table, std::span<const IlpField> fields
   text_.push_back(' ');
   append_integer_text(text_, at.nanos);
   text_.push_back('\n');
-  ++rows_;
+  starts_.push_back(row_start);
+}
+
+void IlpBuffer::remove_row(std::size_t index) {
+  if (index >= starts_.size()) throw InternalError("linha inexistente no buffer");
+  const std::size_t begin = starts_[index];
+  const std::size_t end = index + 1 < starts_.size() ? starts_[index + 1] : text_.size();
+  text_.erase(begin, end - begin);
+  starts_.erase(starts_.begin() + static_cast<std::ptrdiff_t>(index));
+  for (std::size_t i = index; i < starts_.size(); ++i) starts_[i] -= end - begin;
 }
 
 void IlpBuffer::clear() {
   text_.clear();
-  rows_ = 0;
-}
-
-std::int64_t local_epoch_micros(DateTime value) {
-  // The zone's offset changes at most once a day (at a daylight-saving transition): a day whose
-  // first and last second have the same offset keeps it all day. The offset of such days is
-  // remembered, which spares a mktime (and its look at /etc/localtime) for most values.
-  constexpr std::int64_t kMicrosPerDay = 86'400'000'000;
-  struct Day {
-    std::int64_t day = INT64_MIN;
-    std::optional<std::int64_t> offset;  // local minus UTC, in seconds; none if it changes
-  };
-  static std::array<Day, 1024> days;
-  const std::int64_t day =
-      value.micros >= 0 ? value.micros / kMicrosPerDay : (value.micros + 1) / kMicrosPerDay - 1;
-  Day& known = days[static_cast<std::size_t>(day & 1023)];
-  if (known.day != day) {
-    const std::int64_t start = day * 86'400;
-    const std::int64_t first = start - local_to_epoch_seconds(DateTime{start * 1'000'000});
-    const std::int64_t last =
-        start + 86'399 - local_to_epoch_seconds(DateTime{(start + 86'399) * 1'000'000});
-    known = {day, first == last ? std::optional(first) : std::nullopt};
-  }
-  if (known.offset) return value.micros - *known.offset * 1'000'000;
-  const std::int64_t whole_seconds =
-      value.micros >= 0 ? value.micros / 1'000'000 : (value.micros + 1) / 1'000'000 - 1;
-  return local_to_epoch_seconds(value) * 1'000'000 + (value.micros - whole_seconds * 1'000'000);
+  starts_.clear();
 }
 
 }  // namespace sonda

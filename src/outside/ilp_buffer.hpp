@@ -4,6 +4,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "core/field_value.hpp"
 
@@ -26,25 +27,27 @@ struct IlpField {
 
 // Rows in the InfluxDB line protocol, text form (version 1), as QuestDB reads it: no symbols,
 // integers with "i", doubles in shortest round-trip form (NaN, Infinity, -Infinity), strings
-// quoted with \ before " \ and line breaks, date-times as microseconds with "t" (a date-time
-// has no zone: it is read in this machine's local time zone), and the designated timestamp in
-// nanoseconds.
+// quoted with \ before " \ and line breaks (bytes that are not UTF-8 become U+FFFD),
+// date-times as microseconds with "t", and the designated timestamp in nanoseconds. A date-time
+// is written as it reads in UTC: a caller whose date-times belong to another zone hands over
+// their UTC readings (see CivilTimeZone).
 class IlpBuffer {
  public:
   // Appends one row. Raises IngressError when the table name is empty or no field is present.
   void add_row(std::string_view table, std::span<const IlpField> fields, TimestampNanos at);
 
+  // Takes out the row at `index` (from 0, in the order added), so that a request the server
+  // refused for that one row can go again without it.
+  void remove_row(std::size_t index);
+
   std::string_view text() const { return text_; }
-  std::size_t rows() const { return rows_; }
+  std::size_t rows() const { return starts_.size(); }
   std::size_t size() const { return text_.size(); }
   void clear();
 
  private:
   std::string text_;
-  std::size_t rows_ = 0;
+  std::vector<std::size_t> starts_;  // where each row begins in text_
 };
-
-// Microseconds since the epoch of a date-time read in this machine's local time zone.
-std::int64_t local_epoch_micros(DateTime value);
 
 }  // namespace sonda

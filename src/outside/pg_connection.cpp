@@ -306,6 +306,11 @@ void PgConnection::command(const std::string& statement) {
   run(statement, Protocol::simple, statement);
 }
 
+std::string PgConnection::parameter(const char* name) const {
+  const char* value = PQparameterStatus(connection_.get(), name);
+  return value ? value : "";
+}
+
 std::string PgConnection::escape_literal_body(std::string_view text) const {
   std::string escaped(text.size() * 2 + 1, '\0');
   int error = 0;

@@ -69,6 +69,10 @@ class PgConnection {
   // Runs a statement through the simple protocol and discards its result (BEGIN).
   void command(const std::string& statement);
 
+  // A setting the server reports to the session (TimeZone, server_encoding, ...) as it stands
+  // now; empty if the server reported none under that name.
+  std::string parameter(const char* name) const;
+
   // `text` as the body of a string literal for this connection (quotes doubled and, where the
   // server wants it, backslashes). Raises DatabaseError when it is not valid in the encoding.
   std::string escape_literal_body(std::string_view text) const;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <numeric>
 #include <random>
 #include <thread>
 
@@ -77,6 +78,38 @@ std::string refusal(const std::string& where, const HttpOutcome& outcome) {
   return "o QuestDB em " + where + " respondeu " + status + (body.empty() ? "" : ": " + body);
 }
 
+// QuestDB prefixes every refusal of the line protocol with this, whatever its status.
+constexpr std::string_view kParseFailure = "failed to parse line protocol";
+
+// The server's reason for refusing one row, without the parts every refusal repeats
+// ("failed to parse line protocol:errors encountered on line(s):", "error in line 2: ",
+// "write error: bekClientes, errno: -1, error: ").
+std::string row_reason(std::string message) {
+  message = one_line(std::move(message));
+  if (const auto at = message.find("error in line "); at != std::string::npos) {
+    const auto colon = message.find(": ", at);
+    if (colon != std::string::npos) return message.substr(colon + 2);
+  }
+  if (const auto at = message.rfind(", error: "); at != std::string::npos) {
+    return message.substr(at + 9);
+  }
+  if (message.starts_with(kParseFailure)) {
+    message.erase(0, kParseFailure.size());
+    while (!message.empty() && (message.front() == ':' || message.front() == ' ')) {
+      message.erase(0, 1);
+    }
+  }
+  return message;
+}
+
+// The line an answer of QuestDB names (from 1), if it names one.
+std::optional<std::size_t> refused_line(const nlohmann::json& answer) {
+  if (!answer.is_object() || !answer.contains("line")) return std::nullopt;
+  const auto& line = answer["line"];
+  if (!line.is_number_integer() || line.get<std::int64_t>() < 1) return std::nullopt;
+  return static_cast<std::size_t>(line.get<std::int64_t>());
+}
+
 std::string transport_failure(const std::string& where, const HttpOutcome& outcome) {
   std::string message =
       "não foi possível enviar ao QuestDB em " + where + ": " + one_line(outcome.failure);
@@ -102,6 +135,7 @@ QuestDbSender::QuestDbSender(QuestDbConf conf)
 void QuestDbSender::row(std::string_view table, std::span<const IlpField> fields,
                         TimestampNanos at) {
   buffer_.add_row(table, fields, at);
+  ++rows_added_;
   const bool rows_reached = conf_.auto_flush_rows != 0 && buffer_.rows() >= conf_.auto_flush_rows;
   const bool bytes_reached =
       conf_.auto_flush_bytes != 0 && buffer_.size() >= conf_.auto_flush_bytes;
@@ -111,10 +145,30 @@ void QuestDbSender::row(std::string_view table, std::span<const IlpField> fields
 void QuestDbSender::flush() {
   if (buffer_.rows() == 0) return;
   const ScopeGuard clear([this] { buffer_.clear(); });
-  send(buffer_.text());
+  // Row numbers of what is left in the buffer, made only once a row is refused.
+  std::vector<std::size_t> numbers;
+  for (;;) {
+    const std::optional<LineRefusal> refusal = send(buffer_.text());
+    if (!refusal) {
+      rows_written_ += buffer_.rows();
+      return;
+    }
+    if (refusal->line > buffer_.rows() || rejected_.size() >= kMaxRejectedRows) {
+      throw IngressError(refusal->message);
+    }
+    if (numbers.empty()) {
+      numbers.resize(buffer_.rows());
+      std::iota(numbers.begin(), numbers.end(), rows_added_ - buffer_.rows());
+    }
+    const std::size_t index = refusal->line - 1;
+    rejected_.push_back({numbers[index], refusal->reason});
+    numbers.erase(numbers.begin() + static_cast<std::ptrdiff_t>(index));
+    buffer_.remove_row(index);
+    if (buffer_.rows() == 0) return;
+  }
 }
 
-void QuestDbSender::send(std::string_view lines) {
+std::optional<QuestDbSender::LineRefusal> QuestDbSender::send(std::string_view lines) {
   HttpPost request;
   request.url = url_;
   request.body = lines;
@@ -135,12 +189,23 @@ void QuestDbSender::send(std::string_view lines) {
   auto pause = 10ms;
   for (;;) {
     request.timeout = run_deadline::time_left(request_timeout);
+    request.connect_timeout = run_deadline::time_left(kConnectTimeout);
     const HttpOutcome outcome = http_->post(request);
-    if (outcome.answered && outcome.status >= 200 && outcome.status < 300) return;
+    if (outcome.answered && outcome.status >= 200 && outcome.status < 300) return std::nullopt;
     if (!outcome.answered && outcome.timed_out && run_deadline::passed()) run_deadline::expire();
 
-    const bool retriable =
-        outcome.answered ? retriable_status(outcome.status) : !outcome.certificate;
+    bool retriable = outcome.answered ? retriable_status(outcome.status) : !outcome.certificate;
+    if (outcome.answered) {
+      // QuestDB answers some refusals of a row with 500: the row would be refused again.
+      const auto answer = nlohmann::json::parse(outcome.body, nullptr, false);
+      const bool has_message =
+          answer.is_object() && answer.contains("message") && answer["message"].is_string();
+      const std::string message = has_message ? answer["message"].get<std::string>() : "";
+      if (const auto line = refused_line(answer); line && has_message) {
+        return LineRefusal{*line, row_reason(message), refusal(where, outcome)};
+      }
+      if (message.starts_with(kParseFailure)) retriable = false;
+    }
     const auto wait = pause + std::chrono::milliseconds(static_cast<int>(jitter() % 10) - 5);
     if (!retriable || Clock::now() + wait > retry_end) {
       throw IngressError(outcome.answered ? refusal(where, outcome)

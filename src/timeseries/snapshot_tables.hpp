@@ -8,13 +8,22 @@
 #include "core/macro_entry.hpp"
 #include "outside/ilp_buffer.hpp"
 #include "outside/questdb_conf.hpp"
+#include "outside/time_zone.hpp"
 
 namespace sonda {
+
+// What a column can hold, where QuestDB is stricter than the values a database gives.
+enum class ColumnLimit {
+  none,
+  int32,                 // INT: -2147483647..2147483647 (the lowest int32 stands for null)
+  designated_timestamp,  // no instant before 1970
+};
 
 // A table column and the snapshot entry's macro whose value it receives.
 struct SnapshotColumn {
   std::string_view column;
   std::string_view macro;
+  ColumnLimit limit = ColumnLimit::none;
 };
 
 // One of the two QuestDB tables a run writes: its name, the transport of its server and its
@@ -32,8 +41,10 @@ extern const SnapshotTable kCobrancaTable;  // bekCobranca, over http
 using SnapshotFields = std::array<IlpField, 12>;
 
 // The fields of `entry`'s row in `table`, in column order, then `timestamp` with `run_stamp`;
-// built in `storage`. Raises InternalError when the entry lacks a macro the table reads.
+// built in `storage`. Date-times are read in `zone` (the database's) and handed over as their
+// UTC readings. Raises InternalError when the entry lacks a macro the table reads.
 std::span<const IlpField> snapshot_fields(const SnapshotTable& table, const MacroEntry& entry,
-                                          std::int64_t run_stamp, SnapshotFields& storage);
+                                          std::int64_t run_stamp, const CivilTimeZone& zone,
+                                          SnapshotFields& storage);
 
 }  // namespace sonda

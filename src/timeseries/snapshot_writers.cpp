@@ -1,42 +1,106 @@
 #include "timeseries/snapshot_writers.hpp"
 
+#include <charconv>
+#include <cstdlib>
+#include <optional>
 #include <string>
 
 #include "console/line_output.hpp"
 #include "outside/questdb_sender.hpp"
+#include "timeseries/row_limits.hpp"
 #include "timeseries/snapshot_tables.hpp"
 #include "timeseries/timestamp.hpp"
+#include "timeseries/write_report.hpp"
 
 namespace sonda {
 
 namespace {
 
+// Tests make small requests out of few rows with it; a run never sets it.
+constexpr const char* kRowsPerRequestVariable = "SONDA_TEST_ROWS_PER_REQUEST";
+
+// The rows of one request when the tests ask for small ones, else nothing (the client's own).
+std::optional<std::size_t> rows_per_request() {
+  const char* text = std::getenv(kRowsPerRequestVariable);
+  if (text == nullptr || *text == '\0') return std::nullopt;
+  std::size_t rows = 0;
+  const char* end = text + std::char_traits<char>::length(text);
+  const auto [stop, error] = std::from_chars(text, end, rows);
+  if (error != std::errc() || stop != end || rows == 0) {
+    throw ConfigError(std::string(kRowsPerRequestVariable) +
+                      " deve ser um número inteiro de linhas maior que zero");
+  }
+  return rows;
+}
+
+std::string unknown_zone(std::string_view name) {
+  if (name.empty()) {
+    return "o PostgreSQL não informou seu fuso horário (TimeZone), sem o qual as datas não têm "
+           "instante";
+  }
+  return "o fuso horário \"" + std::string(name) +
+         "\" do PostgreSQL não é conhecido nesta máquina: instale ou atualize o pacote tzdata, "
+         "ou defina o TimeZone do banco com um nome da base de fusos (ex.: America/Sao_Paulo)";
+}
+
 void write_snapshots(const SnapshotTable& table, const QuestDbServer& server,
-                     std::span<const MacroEntry> descoberta) {
+                     std::span<const MacroEntry> descoberta, std::string_view database_zone) {
   const std::int64_t run_stamp = get_timestamp();
+  TableWriteReport report;
+  report.table = table.name;
+  report.total = descoberta.size();
+  const std::optional<CivilTimeZone> zone = CivilTimeZone::load(database_zone);
+  if (!zone) {
+    report.failure = unknown_zone(database_zone);
+    if (auto line = error_line(report)) write_error_line(*line);
+    return;
+  }
+
+  // The entry of each row handed to the sender, to name the customers of refused rows.
+  std::vector<std::size_t> entry_of_row;
+  std::optional<QuestDbSender> sender;
   try {
     // Each setting reaches the client whole: a password with ";" in it stays a password.
-    QuestDbSender sender(questdb_conf_for(table.transport, server.ip, server.port, server.username,
-                                          server.password));
+    QuestDbConf conf =
+        questdb_conf_for(table.transport, server.ip, server.port, server.username, server.password);
+    if (const auto rows = rows_per_request()) conf.auto_flush_rows = *rows;
+    sender.emplace(std::move(conf));
     SnapshotFields fields;
-    for (const MacroEntry& entry : descoberta) {
-      sender.row(table.name, snapshot_fields(table, entry, run_stamp, fields),
-                 TimestampNanos::now());
+    entry_of_row.reserve(descoberta.size());
+    for (std::size_t i = 0; i < descoberta.size(); ++i) {
+      const MacroEntry& entry = descoberta[i];
+      const auto row = snapshot_fields(table, entry, run_stamp, *zone, fields);
+      if (auto reason = unwritable_reason(table, entry, row)) {
+        report.leave_out({entry.at("{#CLIENTE_ID}"), std::move(*reason)});
+        continue;
+      }
+      entry_of_row.push_back(i);
+      sender->row(table.name, row, TimestampNanos::now());
     }
-    sender.flush();
+    sender->flush();
   } catch (const IngressError& error) {
-    write_error_line("Erro: " + std::string(error.what()));
+    report.failure = error.what();
   }
+  if (sender) {
+    report.written = sender->rows_written();
+    for (const QuestDbSender::RejectedRow& rejected : sender->rejected_rows()) {
+      const MacroEntry& entry = descoberta[entry_of_row[rejected.row]];
+      report.leave_out({entry.at("{#CLIENTE_ID}"), "recusada pelo QuestDB: " + rejected.reason});
+    }
+  }
+  if (auto line = error_line(report)) write_error_line(*line);
 }
 
 }  // namespace
 
-void sendQuestDB(const QuestDbServer& server, std::span<const MacroEntry> descoberta) {
-  write_snapshots(kClientesTable, server, descoberta);
+void sendQuestDB(const QuestDbServer& server, std::span<const MacroEntry> descoberta,
+                 std::string_view database_zone) {
+  write_snapshots(kClientesTable, server, descoberta, database_zone);
 }
 
-void sendQuestDBChat(const QuestDbServer& server, std::span<const MacroEntry> descoberta) {
-  write_snapshots(kCobrancaTable, server, descoberta);
+void sendQuestDBChat(const QuestDbServer& server, std::span<const MacroEntry> descoberta,
+                     std::string_view database_zone) {
+  write_snapshots(kCobrancaTable, server, descoberta, database_zone);
 }
 
 }  // namespace sonda

@@ -98,16 +98,17 @@ TEST(QuestDbSender, RetriesWhatMayPassAndStopsOnWhatWillNot) {
   recovering.flush();
   EXPECT_EQ(flaky.seen().size(), 3u);
 
+  // A refusal that names no line is the whole request's: not retried, even as a 500.
   const std::string refused_body =
-      R"({"code":"invalid","message":"failed to parse line protocol:errors encountered on )"
-      R"(line(s):\nerror in line 1: cast error","line":1,"errorId":"ab-1"})";
-  ScriptedQuestDb refusing({{400, refused_body}});
+      R"({"code":"internal error","message":"failed to parse line protocol:errors encountered )"
+      R"(on line(s):\nunexpected","errorId":"ab-1"})";
+  ScriptedQuestDb refusing({{500, refused_body}});
   QuestDbSender refused = QuestDbSender::from_conf(refusing.conf());
   add_rows(refused, 1);
   const std::string failure = ingress_failure(refused);
   EXPECT_EQ(failure.substr(failure.find(" recusou")),
-            " recusou as linhas (HTTP 400): failed to parse line protocol:errors encountered on "
-            "line(s): error in line 1: cast error [id: ab-1, código: invalid, linha: 1]");
+            " recusou as linhas (HTTP 500): failed to parse line protocol:errors encountered on "
+            "line(s): unexpected [id: ab-1, código: internal error]");
   EXPECT_EQ(refusing.seen().size(), 1u);
   refused.flush();  // the failed rows are not sent again
   EXPECT_EQ(refusing.seen().size(), 1u);
@@ -118,6 +119,57 @@ TEST(QuestDbSender, RetriesWhatMayPassAndStopsOnWhatWillNot) {
   const std::string auth = ingress_failure(denied);
   EXPECT_NE(auth.find("recusou o usuário e a senha (HTTP 401)"), std::string::npos);
   EXPECT_EQ(auth.find("p4ss"), std::string::npos);
+}
+
+// The answers QuestDB 9 gives for one bad row among good ones.
+std::string line_refusal(int line, const std::string& status_code, const std::string& detail) {
+  return R"({"code":")" + status_code +
+         R"(","message":"failed to parse line protocol:errors encountered on line(s):)" + detail +
+         R"(","line":)" + std::to_string(line) + R"(,"errorId":"ab-)" + std::to_string(line) +
+         R"("})";
+}
+
+TEST(QuestDbSender, RowTheServerRefusesIsTakenOutAndTheRestSentAgain) {
+  ScriptedQuestDb server({
+      {500, line_refusal(2, "internal error",
+                         "write error: t, errno: -1, error: invalid UTF8 in value for a")},
+      {400, line_refusal(3, "invalid", "\\nerror in line 3: table: t, column: id; cast error")},
+      {204, ""},
+  });
+  QuestDbSender sender = QuestDbSender::from_conf(server.conf("auto_flush_rows=5;"));
+  add_rows(sender, 7);  // requests of rows 0-4 and 5-6
+  sender.flush();
+  const auto seen = server.seen();
+  ASSERT_EQ(seen.size(), 4u);  // refusals are not retried as passing failures
+  EXPECT_EQ(seen[1].body, "t id=0i 1000\nt id=2i 1002\nt id=3i 1003\nt id=4i 1004\n");
+  EXPECT_EQ(seen[2].body, "t id=0i 1000\nt id=2i 1002\nt id=4i 1004\n");
+  EXPECT_EQ(seen[3].body, "t id=5i 1005\nt id=6i 1006\n");
+  EXPECT_EQ(sender.rows_written(), 5u);
+  ASSERT_EQ(sender.rejected_rows().size(), 2u);
+  EXPECT_EQ(sender.rejected_rows()[0].row, 1u);
+  EXPECT_EQ(sender.rejected_rows()[0].reason, "invalid UTF8 in value for a");
+  EXPECT_EQ(sender.rejected_rows()[1].row, 3u);
+  EXPECT_EQ(sender.rejected_rows()[1].reason, "table: t, column: id; cast error");
+}
+
+TEST(QuestDbSender, RefusedRowsAreBoundedThenTheRequestFails) {
+  // Every row refused, one after the other: after the bound, the request fails as a whole.
+  ScriptedQuestDb server({{400, line_refusal(1, "invalid", "\\nerror in line 1: bad")}});
+  QuestDbSender sender = QuestDbSender::from_conf(server.conf());
+  add_rows(sender, QuestDbSender::kMaxRejectedRows + 5);
+  const std::string failure = ingress_failure(sender);
+  EXPECT_NE(failure.find("recusou as linhas (HTTP 400)"), std::string::npos) << failure;
+  EXPECT_NE(failure.find("linha: 1]"), std::string::npos) << failure;
+  EXPECT_EQ(server.seen().size(), QuestDbSender::kMaxRejectedRows + 1);
+  EXPECT_EQ(sender.rejected_rows().size(), QuestDbSender::kMaxRejectedRows);
+  EXPECT_EQ(sender.rows_written(), 0u);
+
+  // A line beyond the request is no row of it.
+  ScriptedQuestDb confused({{400, line_refusal(9, "invalid", "\\nerror in line 9: bad")}});
+  QuestDbSender other = QuestDbSender::from_conf(confused.conf());
+  add_rows(other, 2);
+  EXPECT_NE(ingress_failure(other).find("linha: 9]"), std::string::npos);
+  EXPECT_TRUE(other.rejected_rows().empty());
 }
 
 TEST(QuestDbSender, GivesUpAfterTheRetryTimeout) {

@@ -115,3 +115,28 @@ int closed_port() {
 }
 
 }  // namespace sonda::test
+
+namespace sonda::test {
+
+DroppingPort::DroppingPort() {
+  listen_fd_ = bound_socket(port_);
+  // A backlog of 0 holds one connection; once it is taken, Linux drops every further SYN
+  // without an answer, as a firewall that drops packets does.
+  ::listen(listen_fd_, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = htons(static_cast<std::uint16_t>(port_));
+  for (int i = 0; i < 2; ++i) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    fillers_.push_back(fd);
+  }
+}
+
+DroppingPort::~DroppingPort() {
+  for (const int fd : fillers_) ::close(fd);
+  ::close(listen_fd_);
+}
+
+}  // namespace sonda::test

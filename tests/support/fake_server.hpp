@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace sonda::test {
 
@@ -58,5 +59,22 @@ void write_all_to(int fd, const std::string& data);
 
 // A port on 127.0.0.1 that nothing listens on.
 int closed_port();
+
+// A port on 127.0.0.1 whose connection attempts get no answer at all: neither accepted nor
+// refused, as behind a firewall that drops packets.
+class DroppingPort {
+ public:
+  DroppingPort();
+  ~DroppingPort();
+  DroppingPort(const DroppingPort&) = delete;
+  DroppingPort& operator=(const DroppingPort&) = delete;
+
+  int port() const { return port_; }
+
+ private:
+  int listen_fd_ = -1;
+  int port_ = 0;
+  std::vector<int> fillers_;
+};
 
 }  // namespace sonda::test
