@@ -37,34 +37,27 @@ void append_string(std::string& out, std::string_view text) {
   out.push_back('"');
 }
 
-// Appends "name=value" and returns true, or nothing for an absent value.
-bool append_field(std::string& out, const IlpField& field) {
+// Appends "name=value" for a present value; the caller leaves absent fields out of the row.
+void append_field(std::string& out, const IlpField& field) {
   struct Visitor {
     std::string& out;
-    bool operator()(const Absent&) const { return false; }
-    bool operator()(std::int64_t v) const {
+    void operator()(const Absent&) const {
+      throw InternalError("um campo ausente não tem forma no protocolo de linhas");
+    }
+    void operator()(std::int64_t v) const {
       append_integer_text(out, v);
       out.push_back('i');
-      return true;
     }
-    bool operator()(double v) const {
-      append_real_text(out, v, NonFiniteStyle::json);
-      return true;
-    }
-    bool operator()(std::string_view v) const {
-      append_string(out, v);
-      return true;
-    }
-    bool operator()(DateTime v) const {
+    void operator()(double v) const { append_real_text(out, v, NonFiniteStyle::json); }
+    void operator()(std::string_view v) const { append_string(out, v); }
+    void operator()(DateTime v) const {
       append_integer_text(out, v.micros);
       out.push_back('t');
-      return true;
     }
   };
-  if (is_absent(field.value)) return false;
   append_name(out, field.name);
   out.push_back('=');
-  return std::visit(Visitor{out}, field.value);
+  std::visit(Visitor{out}, field.value);
 }
 
 }  // namespace
