@@ -7,6 +7,7 @@
 #include "app/constants.hpp"
 #include "app/launch.hpp"
 #include "app/zabbix_server.hpp"
+#include "app/zabbix_tls_settings.hpp"
 #include "console/version_banner.hpp"
 #include "discovery/discovery_clientes.hpp"
 #include "outside/runtime_limit.hpp"
@@ -35,6 +36,9 @@ int main_pass(const RunSettings& settings, std::string_view invocation_name) {
   }
   const std::string zabbix_server = get_zabbix_server(settings.zabbix_host.value());
   if (settings.mode == "discovery_clientes") {
+    // A TLS setting that cannot work fails the run here, before the database is read and
+    // anything is sent; the debug report sends nothing and needs none.
+    if (settings.zabbix_host.value() != "debug") use_zabbix_tls(get_zabbix_tls());
     return discovery_clientes(settings, zabbix_server);
   }
   if (settings.mode.find("launch_") != std::string::npos) {
