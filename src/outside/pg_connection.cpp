@@ -121,6 +121,17 @@ double widened(float value) {
   return wide;
 }
 
+// A connection failure that comes from TLS gets the settings to check: libpq's text names the
+// certificate problem, not where the operator sets what it checks against.
+std::string tls_advice(const std::string& message) {
+  const bool about_tls = message.find("SSL") != std::string::npos ||
+                         message.find("certificate") != std::string::npos ||
+                         message.find("encryption") != std::string::npos;
+  if (!about_tls) return {};
+  return " (confira a criptografia da conexão: PGSSLMODE, PGSSLROOTCERT com a CA que assinou o "
+         "certificado do servidor, e que db_ip seja um nome que o certificado traz)";
+}
+
 void send_cancel(PGconn* connection) {
   PGcancel* cancel = PQgetCancel(connection);
   if (cancel == nullptr) return;
@@ -191,7 +202,31 @@ FieldValue PgResult::value(int row, int column) const {
   PGresult* result = result_.get();
   if (PQgetisnull(result, row, column)) return Absent{};
   const char* data = PQgetvalue(result, row, column);
-  switch (kinds_[static_cast<std::size_t>(column)]) {
+  const Kind kind = kinds_[static_cast<std::size_t>(column)];
+  // The server says how long each value is; a value of another size than its type's is never
+  // read, so a broken server cannot make the probe read past it.
+  const int expected = [kind] {
+    switch (kind) {
+      case Kind::integer16:
+        return 2;
+      case Kind::integer32:
+      case Kind::real32:
+        return 4;
+      case Kind::integer64:
+      case Kind::real64:
+      case Kind::timestamp:
+        return 8;
+      case Kind::text:
+        break;
+    }
+    return 0;  // a text is as long as it says
+  }();
+  const int length = PQgetlength(result, row, column);
+  if (expected != 0 && length != expected) {
+    throw DataError("a coluna " + std::string(PQfname(result, column)) + " traz um valor de " +
+                    std::to_string(length) + " bytes onde o tipo tem " + std::to_string(expected));
+  }
+  switch (kind) {
     case Kind::integer16:
       return std::int64_t{big_endian<std::int16_t>(data)};
     case Kind::integer32:
@@ -239,19 +274,25 @@ PgConnection::PgConnection(const PgParameters& parameters) : password_(parameter
                               ":" + parameters.port + " (banco " + parameters.dbname +
                               ", usuário " + parameters.user + ")";
   if (!connection_) throw DatabaseError(context + ": memória insuficiente");
+  // Notices and warnings of the server (a collation version warning on every connection, for
+  // one) are the database administrator's business: standard error carries the probe's own.
+  PQsetNoticeProcessor(
+      connection_.get(), [](void*, const char*) {}, nullptr);
   if (PQstatus(connection_.get()) == CONNECTION_BAD) fail(context);
   PostgresPollingStatusType status = PGRES_POLLING_WRITING;
   while (status != PGRES_POLLING_OK) {
-    if (status == PGRES_POLLING_FAILED) fail(context);
+    if (status == PGRES_POLLING_FAILED) {
+      fail(context, tls_advice(PQerrorMessage(connection_.get())));
+    }
     wait_for_socket(status == PGRES_POLLING_WRITING);
     status = PQconnectPoll(connection_.get());
   }
   if (PQsetnonblocking(connection_.get(), 1) != 0) fail(context);
 }
 
-void PgConnection::fail(const std::string& context) const {
-  throw DatabaseError(
-      without_secret(context + ": " + one_line(PQerrorMessage(connection_.get())), password_));
+void PgConnection::fail(const std::string& context, const std::string& advice) const {
+  throw DatabaseError(without_secret(
+      context + ": " + one_line(PQerrorMessage(connection_.get())) + advice, password_));
 }
 
 void PgConnection::wait_for_socket(bool for_writing) {

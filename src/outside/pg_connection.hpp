@@ -29,7 +29,7 @@ class DataError : public Failure {
 // The rows of one statement, fetched whole, with every column checked against the kinds of
 // FieldValue: NULL is absent; int2, int4, int8 are integers; float4, float8 real numbers; text,
 // varchar, bpchar, name texts; timestamp (without time zone) date-times. Any other column type
-// raises DataError naming the column.
+// raises DataError naming the column, and so does a value whose length is not its type's size.
 class PgResult {
  public:
   PgResult() = default;
@@ -87,7 +87,8 @@ class PgConnection {
   PGresult* run(const std::string& statement, Protocol protocol, std::string_view what);
   void wait_for_socket(bool for_writing);
   void flush_output();
-  [[noreturn]] void fail(const std::string& context) const;
+  // Raises DatabaseError with `context`, libpq's message and `advice`.
+  [[noreturn]] void fail(const std::string& context, const std::string& advice = {}) const;
 
   struct Finish {
     void operator()(PGconn* connection) const { PQfinish(connection); }
