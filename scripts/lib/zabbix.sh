@@ -120,8 +120,8 @@ unique_subject = no
 # The subject as requested, in its order: "CN=zabbix-server,O=sonda-teste" in RFC 4514 form.
 preserve = yes
 [any_name]
-commonName = supplied
 organizationName = optional
+commonName = supplied
 CNF
   local name subject
   for name in server client expired; do
