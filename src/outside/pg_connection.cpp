@@ -121,17 +121,6 @@ double widened(float value) {
   return wide;
 }
 
-// A connection failure that comes from TLS gets the settings to check: libpq's text names the
-// certificate problem, not where the operator sets what it checks against.
-std::string tls_advice(const std::string& message) {
-  const bool about_tls = message.find("SSL") != std::string::npos ||
-                         message.find("certificate") != std::string::npos ||
-                         message.find("encryption") != std::string::npos;
-  if (!about_tls) return {};
-  return " (confira a criptografia da conexão: PGSSLMODE, PGSSLROOTCERT com a CA que assinou o "
-         "certificado do servidor, e que db_ip seja um nome que o certificado traz)";
-}
-
 void send_cancel(PGconn* connection) {
   PGcancel* cancel = PQgetCancel(connection);
   if (cancel == nullptr) return;
@@ -281,18 +270,16 @@ PgConnection::PgConnection(const PgParameters& parameters) : password_(parameter
   if (PQstatus(connection_.get()) == CONNECTION_BAD) fail(context);
   PostgresPollingStatusType status = PGRES_POLLING_WRITING;
   while (status != PGRES_POLLING_OK) {
-    if (status == PGRES_POLLING_FAILED) {
-      fail(context, tls_advice(PQerrorMessage(connection_.get())));
-    }
+    if (status == PGRES_POLLING_FAILED) fail(context);
     wait_for_socket(status == PGRES_POLLING_WRITING);
     status = PQconnectPoll(connection_.get());
   }
   if (PQsetnonblocking(connection_.get(), 1) != 0) fail(context);
 }
 
-void PgConnection::fail(const std::string& context, const std::string& advice) const {
-  throw DatabaseError(without_secret(
-      context + ": " + one_line(PQerrorMessage(connection_.get())) + advice, password_));
+void PgConnection::fail(const std::string& context) const {
+  throw DatabaseError(
+      without_secret(context + ": " + one_line(PQerrorMessage(connection_.get())), password_));
 }
 
 void PgConnection::wait_for_socket(bool for_writing) {

@@ -87,8 +87,7 @@ class PgConnection {
   PGresult* run(const std::string& statement, Protocol protocol, std::string_view what);
   void wait_for_socket(bool for_writing);
   void flush_output();
-  // Raises DatabaseError with `context`, libpq's message and `advice`.
-  [[noreturn]] void fail(const std::string& context, const std::string& advice = {}) const;
+  [[noreturn]] void fail(const std::string& context) const;
 
   struct Finish {
     void operator()(PGconn* connection) const { PQfinish(connection); }
