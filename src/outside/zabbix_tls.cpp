@@ -29,6 +29,8 @@ struct ActiveTls {
 };
 
 std::optional<ActiveTls>& active() {
+  // OpenSSL cleans up at exit; started first, it does so after the context below is freed.
+  [[maybe_unused]] static const bool started = OPENSSL_init_ssl(0, nullptr) == 1;
   static std::optional<ActiveTls> tls;
   return tls;
 }
