@@ -37,8 +37,9 @@ void use_zabbix_tls(const ZabbixTls& settings);
 // says which setting to check).
 std::unique_ptr<TlsSession> start_zabbix_tls(int fd, TlsSession::Wait wait);
 
-// What to check when a TLS connection breaks after its handshake: in TLS 1.3 the server
-// judges the probe's certificate only then. Empty when the connections are unencrypted.
+// What to check when a TLS connection breaks after its handshake: the Zabbix server judges the
+// probe's certificate (its chain, issuer and subject) only once the handshake is over, and
+// then just closes. Empty when the connections are unencrypted.
 std::string zabbix_tls_advice();
 
 }  // namespace sonda

@@ -84,8 +84,8 @@ TEST(ZabbixTlsFailures, RefusedHandshakesSayWhichSettingToCheck) {
        with_setting(certificate_lines(), "TLSServerCertIssuer", "CN=outra CA"),
        "o emissor do certificado do servidor Zabbix é \"" + tls.ca_subject +
            "\", não \"CN=outra CA\" (confira TLSServerCertIssuer"},
-      // The server refuses a client certificate that has expired; in TLS 1.3 it says so only
-      // after the handshake, when the request is on its way.
+      // The server refuses a client certificate that has expired only once the handshake is
+      // over: the request is then on its way.
       {"client certificate the server refuses", tls.cert_host,
        with_setting(with_setting(certificate_lines(), "TLSCertFile", tls.file("expired.pem")),
                     "TLSKeyFile", tls.file("expired.key")),
