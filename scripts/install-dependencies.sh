@@ -9,8 +9,8 @@ packages=(
   # build
   build-essential cmake ninja-build pkg-config
   libpq-dev libcurl4-openssl-dev libssl-dev nlohmann-json3-dev libgtest-dev
-  # the demo's database
-  postgresql
+  # the demo's database, and openssl for its TLS certificate
+  postgresql openssl
 )
 if [ "${1:-all}" != demo ]; then
   packages+=(
