@@ -67,14 +67,14 @@ TlsSession::TlsSession(SSL_CTX* context, int fd, Wait wait) : wait_(std::move(wa
 
 TlsSession::~TlsSession() {
   // One close_notify, without waiting for the peer's: the exchange is over either way.
-  SSL_set_quiet_shutdown(ssl_, 0);
-  (void)SSL_shutdown(ssl_);
+  if (!broken_) (void)SSL_shutdown(ssl_);
   SSL_free(ssl_);
   ERR_clear_error();
 }
 
 bool TlsSession::retry_after(int result, TlsError::Stage stage) {
   const int error = SSL_get_error(ssl_, result);
+  broken_ = error == SSL_ERROR_SSL || error == SSL_ERROR_SYSCALL;
   switch (error) {
     case SSL_ERROR_WANT_READ:
       wait_(POLLIN);

@@ -40,7 +40,7 @@ std::string take_openssl_errors();
 // A TLS client session over a connected non-blocking socket, which it does not own. Every wait
 // for the socket goes through `wait` (given POLLIN or POLLOUT), which bounds it and throws when
 // the time is up; so the handshake and every read and write end when the caller's time does.
-// The session is shut down without waiting for the peer when destroyed.
+// The session sends its close_notify, without waiting for the peer's, when destroyed.
 class TlsSession {
  public:
   using Wait = std::function<void(short events)>;
@@ -72,6 +72,7 @@ class TlsSession {
 
   SSL* ssl_ = nullptr;
   Wait wait_;
+  bool broken_ = false;  // after a TLS error, OpenSSL allows no close_notify
 };
 
 }  // namespace sonda
