@@ -181,7 +181,8 @@ TEST(ZabbixTlsFailures, StalledHandshakeEndsAtTheRunsLimit) {
             "Tempo limite de execução excedido: a execução passou de 2 segundos e foi "
             "interrompida.\n");
   EXPECT_EQ(result.err, "");
-  EXPECT_LT(result.elapsed, 3s);  // at the limit, not by the backstop two seconds later
+  // At the limit, not by the backstop two seconds later (room left for a loaded machine).
+  EXPECT_LT(result.elapsed, 3500ms);
   EXPECT_EQ(silent.connections(), 1);
 }
 
