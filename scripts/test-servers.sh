@@ -24,6 +24,7 @@ start() {
 
   pg_start "$dir/postgres"
   pg_load cobranca tests/fixtures/billing_schema.sql tests/fixtures/billing_fixture.sql
+  pg_load "$PG_TLS_DATABASE" tests/fixtures/billing_schema.sql tests/fixtures/billing_fixture.sql
   {
     env_line SONDA_TEST_PG_HOST "$PG_HOST"
     env_line SONDA_TEST_PG_PORT "$PG_PORT"
@@ -32,6 +33,9 @@ start() {
     env_line SONDA_TEST_PG_PASSWORD "$PG_PASSWORD"
     env_line SONDA_TEST_PG_DATABASE cobranca
     env_line SONDA_TEST_PG_LOG "$PG_LOG"
+    env_line SONDA_TEST_PG_TLS_DATABASE "$PG_TLS_DATABASE"
+    env_line SONDA_TEST_PG_CA "$PG_CA"
+    env_line SONDA_TEST_PG_OTHER_CA "$PG_OTHER_CA"
     env_line SONDA_TEST_FIXTURES "$PWD/tests/fixtures"
   } >>"$env_file"
 
@@ -48,7 +52,8 @@ start() {
 
   # The probe as an external check of the Zabbix server, as an operator installs it.
   mkdir -p "$dir/logs"
-  SSL_CERT_FILE=$QDB_CA SONDA_LOG_DIR=$dir/logs zbx_start "$dir/zabbix" tests/fixtures/zabbix_host.sql
+  SSL_CERT_FILE=$QDB_CA SONDA_LOG_DIR=$dir/logs zbx_start "$dir/zabbix" tests/fixtures/zabbix_host.sql \
+    tests/fixtures/zabbix_tls_hosts.sql
   ln -sf "$PWD/build/sonda-cobranca" "$ZBX_SCRIPTS/sonda-cobranca"
   zbx_frontend_start "$dir/zabbix"
   {
@@ -58,6 +63,12 @@ start() {
     env_line SONDA_TEST_ZBX_HOST sonda-teste
     env_line SONDA_TEST_ZBX_API "http://127.0.0.1:$ZBX_WEB_PORT/api_jsonrpc.php"
     env_line SONDA_TEST_LOG_DIR "$dir/logs"
+    env_line SONDA_TEST_ZBX_PSK_HOST sonda-psk
+    env_line SONDA_TEST_ZBX_CERT_HOST sonda-cert
+    env_line SONDA_TEST_ZBX_TLS_DIR "$ZBX_TLS"
+    env_line SONDA_TEST_ZBX_PSK_IDENTITY "$ZBX_PSK_IDENTITY"
+    env_line SONDA_TEST_ZBX_SERVER_SUBJECT "$ZBX_SERVER_SUBJECT"
+    env_line SONDA_TEST_ZBX_CA_SUBJECT "$ZBX_CA_SUBJECT"
   } >>"$env_file"
   echo "Servidores de teste prontos ($env_file)."
 }

@@ -1,8 +1,10 @@
 # A throwaway PostgreSQL server on loopback. Source scripts/lib/common.sh first.
 #
 # pg_start DIR: initialises and starts a server whose files live in DIR, with a login role that
-# authenticates by password over TCP. Sets PG_HOST, PG_PORT, PG_USER, PG_PASSWORD, PG_LOG,
-# PG_SOCKET_DIR.
+# authenticates by password over TCP. The server speaks TLS with a certificate for "localhost"
+# from a private CA, and takes the database "cobranca_tls" over TLS only. Sets PG_HOST, PG_PORT,
+# PG_USER, PG_PASSWORD, PG_LOG, PG_SOCKET_DIR, PG_TLS_DATABASE, PG_CA and PG_OTHER_CA (a CA that
+# signed nothing of this server).
 # pg_stop DIR: stops it.
 # pg_load DATABASE FILE...: creates DATABASE owned by the role and runs the files in it.
 
@@ -25,15 +27,41 @@ pg_start() {
   PG_LOG=$dir/postgresql.log
   as_user "$owner" "$PG_BIN/initdb" -D "$dir/data" -U postgres -E UTF8 --locale=C.UTF-8 \
     --auth-local=trust --auth-host=scram-sha-256 >"$dir/initdb.log"
+  pg_make_certificates "$dir/tls" "$owner"
+  PG_TLS_DATABASE=cobranca_tls
+  # The first matching rule wins: a clear-text connection to that database is refused.
+  sed -i "1i hostnossl $PG_TLS_DATABASE all all reject" "$dir/data/pg_hba.conf"
   # Every statement is logged with its process and application, so tests can read what the probe
   # sent; pg_stat_activity keeps whole statements.
   as_user "$owner" "$PG_BIN/pg_ctl" -D "$dir/data" -l "$PG_LOG" -w -o "-p $PG_PORT \
     -k $dir -c listen_addresses=127.0.0.1 -c log_statement=all \
     -c log_line_prefix='%m [%p] %a ' -c track_activity_query_size=8192 -c fsync=off \
-    -c max_connections=200" start >/dev/null
+    -c max_connections=200 -c ssl=on -c ssl_cert_file=$dir/tls/server.pem \
+    -c ssl_key_file=$dir/tls/server.key" start >/dev/null
   as_user "$owner" "$PG_BIN/psql" -q -h "$dir" -p "$PG_PORT" -U postgres -d postgres \
     -v ON_ERROR_STOP=1 -v pw="$PG_PASSWORD" >/dev/null \
     <<<"CREATE ROLE $PG_USER LOGIN CREATEDB PASSWORD :'pw';"
+}
+
+# A private CA, a server certificate for the name "localhost" only (not for 127.0.0.1, so that a
+# client can be shown a name that does not match) and a second CA that signed nothing here.
+pg_make_certificates() {
+  local dir=$1 owner=$2
+  mkdir -p "$dir"
+  openssl req -x509 -newkey rsa:2048 -nodes -days 30 -subj "/CN=sonda-cobranca PostgreSQL CA" \
+    -keyout "$dir/ca.key" -out "$dir/ca.pem" 2>/dev/null
+  openssl req -x509 -newkey rsa:2048 -nodes -days 30 -subj "/CN=sonda-cobranca other CA" \
+    -keyout "$dir/other-ca.key" -out "$dir/other-ca.pem" 2>/dev/null
+  openssl req -newkey rsa:2048 -nodes -subj "/CN=localhost" \
+    -keyout "$dir/server.key" -out "$dir/server.csr" 2>/dev/null
+  printf 'subjectAltName=DNS:localhost\n' >"$dir/san.ext"
+  openssl x509 -req -in "$dir/server.csr" -CA "$dir/ca.pem" -CAkey "$dir/ca.key" \
+    -CAcreateserial -days 30 -extfile "$dir/san.ext" -out "$dir/server.pem" 2>/dev/null
+  chmod 644 "$dir"/*.pem
+  chmod 600 "$dir"/*.key
+  [ "$(id -u)" -eq 0 ] && chown "$owner" "$dir/server.key"
+  PG_CA=$dir/ca.pem
+  PG_OTHER_CA=$dir/other-ca.pem
 }
 
 pg_stop() {

@@ -3,8 +3,10 @@
 # start PostgreSQL.
 #
 # zbx_start DIR [SQL...]: creates the database "zabbix" (schema, images, data, then the given
-# files) and starts the server; sets ZBX_PORT, ZBX_CONF, ZBX_LOG, ZBX_SCRIPTS (its external
-# scripts folder). Variables SONDA_* and SSL_CERT_FILE of the caller reach external checks.
+# files, which may use the psql variables psk_identity, psk, ca_subject and client_subject) and
+# starts the server; sets ZBX_PORT, ZBX_CONF, ZBX_LOG, ZBX_SCRIPTS (its external scripts folder)
+# and ZBX_TLS (the folder of its TLS material, see zbx_make_tls). Variables SONDA_* and
+# SSL_CERT_FILE of the caller reach external checks.
 # zbx_frontend_start DIR: serves the web frontend and its API with PHP's built-in server; sets
 # ZBX_WEB_PORT (log in as Admin, password zabbix).
 # zbx_stop DIR: stops both.
@@ -21,8 +23,14 @@ zbx_start() {
   for part in schema images data; do
     zcat "$ZBX_SCHEMA/$part.sql.gz" | pg_psql -d zabbix >/dev/null
   done
+  ZBX_TLS=$dir/tls
+  zbx_make_tls "$ZBX_TLS"
   local file
-  for file in "$@"; do pg_psql -d zabbix -f "$file" >/dev/null; done
+  for file in "$@"; do
+    pg_psql -d zabbix -v psk_identity="$ZBX_PSK_IDENTITY" -v psk="$(cat "$ZBX_TLS/probe.psk")" \
+      -v ca_subject="$ZBX_CA_SUBJECT" -v client_subject="$ZBX_CLIENT_SUBJECT" \
+      -f "$file" >/dev/null
+  done
 
   ZBX_PORT=$(free_port)
   ZBX_CONF=$dir/zabbix_server.conf
@@ -58,6 +66,9 @@ StartLLDProcessors=2
 StartReportWriters=0
 Timeout=30
 ExternalScripts=$ZBX_SCRIPTS
+TLSCAFile=$ZBX_TLS/ca.pem
+TLSCertFile=$ZBX_TLS/server.pem
+TLSKeyFile=$ZBX_TLS/server.key
 # Room for the items that discovery makes for hundreds of thousands of customers.
 CacheSize=2G
 HistoryCacheSize=512M
@@ -70,6 +81,73 @@ CONF
   SONDA_ZABBIX_SERVER=127.0.0.1:$ZBX_PORT zabbix_server -f -c "$ZBX_CONF" >"$dir/stdout.log" 2>&1 &
   echo $! >"$dir/server.pid"
   wait_until "(exec 3<>/dev/tcp/127.0.0.1/$ZBX_PORT)" 60
+}
+
+# The TLS material of the server and of its senders, in DIR:
+#   ca.pem, ca.key          the CA that signs both sides (subject ZBX_CA_SUBJECT)
+#   server.pem, server.key  the server's certificate (subject ZBX_SERVER_SUBJECT)
+#   client.pem, client.key  a sender's certificate (subject ZBX_CLIENT_SUBJECT)
+#   expired.pem, .key       a certificate of the same CA that expired in 2020
+#   other-ca.pem, .key      a CA that signed nothing of this server
+#   probe.psk               a 256-bit PSK (hexadecimal) for the identity ZBX_PSK_IDENTITY
+#   crl.pem                 a revocation list of the CA that revokes the server's certificate
+zbx_make_tls() {
+  local dir=$1
+  mkdir -p "$dir/ca-db"
+  ZBX_CA_SUBJECT="CN=sonda-cobranca Zabbix CA"
+  ZBX_SERVER_SUBJECT="CN=zabbix-server,O=sonda-teste"
+  ZBX_CLIENT_SUBJECT="CN=sonda-cobranca probe"
+  ZBX_PSK_IDENTITY="sonda-cobranca psk"
+  openssl req -x509 -newkey rsa:2048 -nodes -days 30 -subj "/CN=sonda-cobranca Zabbix CA" \
+    -keyout "$dir/ca.key" -out "$dir/ca.pem" 2>/dev/null
+  openssl req -x509 -newkey rsa:2048 -nodes -days 30 -subj "/CN=sonda-cobranca other CA" \
+    -keyout "$dir/other-ca.key" -out "$dir/other-ca.pem" 2>/dev/null
+  : >"$dir/ca-db/index"
+  echo 01 >"$dir/ca-db/serial"
+  cat >"$dir/ca.cnf" <<CNF
+[ca]
+default_ca = test_ca
+[test_ca]
+database = $dir/ca-db/index
+serial = $dir/ca-db/serial
+new_certs_dir = $dir/ca-db
+certificate = $dir/ca.pem
+private_key = $dir/ca.key
+default_md = sha256
+default_crl_days = 30
+policy = any_name
+unique_subject = no
+# The subject as requested, in its order: "CN=zabbix-server,O=sonda-teste" in RFC 4514 form.
+preserve = yes
+[any_name]
+organizationName = optional
+commonName = supplied
+CNF
+  local name subject
+  for name in server client expired; do
+    case $name in
+      server) subject="/O=sonda-teste/CN=zabbix-server" ;;
+      client) subject="/CN=sonda-cobranca probe" ;;
+      expired) subject="/O=sonda-teste/CN=zabbix-server" ;;
+    esac
+    openssl req -newkey rsa:2048 -nodes -subj "$subject" -keyout "$dir/$name.key" \
+      -out "$dir/$name.csr" 2>/dev/null
+  done
+  openssl ca -batch -config "$dir/ca.cnf" -in "$dir/server.csr" -out "$dir/server.pem" -days 30 \
+    -notext 2>/dev/null
+  openssl ca -batch -config "$dir/ca.cnf" -in "$dir/client.csr" -out "$dir/client.pem" -days 30 \
+    -notext 2>/dev/null
+  openssl ca -batch -config "$dir/ca.cnf" -in "$dir/expired.csr" -out "$dir/expired.pem" \
+    -startdate 20200101000000Z -enddate 20200201000000Z -notext 2>/dev/null
+  # The revocation list is made on a copy of the CA's records, so the server's certificate
+  # stays good for the server itself.
+  cp -a "$dir/ca-db" "$dir/crl-db"
+  sed "s|$dir/ca-db|$dir/crl-db|" "$dir/ca.cnf" >"$dir/crl.cnf"
+  openssl ca -config "$dir/crl.cnf" -revoke "$dir/server.pem" 2>/dev/null
+  openssl ca -config "$dir/crl.cnf" -gencrl -out "$dir/crl.pem" 2>/dev/null
+  openssl rand -hex 32 >"$dir/probe.psk"
+  chmod 644 "$dir"/*.pem
+  chmod 600 "$dir"/*.key "$dir/probe.psk"
 }
 
 # PHP single-quoted string.

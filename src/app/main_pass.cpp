@@ -7,6 +7,7 @@
 #include "app/discovery_inputs.hpp"
 #include "app/launch.hpp"
 #include "app/zabbix_server.hpp"
+#include "app/zabbix_tls_settings.hpp"
 #include "console/version_banner.hpp"
 #include "core/constants.hpp"
 #include "discovery/discovery_clientes.hpp"
@@ -36,6 +37,9 @@ int main_pass(const RunSettings& settings, std::string_view invocation_name) {
   }
   const std::string zabbix_server = get_zabbix_server(settings.zabbix_host.value());
   if (settings.mode == "discovery_clientes") {
+    // A TLS setting that cannot work fails the run here, before the database is read and
+    // anything is sent; the debug report sends nothing and needs none.
+    if (settings.zabbix_host.value() != "debug") use_zabbix_tls(get_zabbix_tls());
     return discovery_clientes(discovery_settings(settings), zabbix_server);
   }
   if (is_launch_mode(settings.mode)) {

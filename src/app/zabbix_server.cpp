@@ -1,9 +1,11 @@
 #include "app/zabbix_server.hpp"
 
+#include <cerrno>
 #include <cstdlib>
 #include <fstream>
 
 #include "app/run_settings.hpp"
+#include "core/errno_text.hpp"
 #include "core/host_port.hpp"
 #include "outside/zabbix_sender.hpp"
 
@@ -12,6 +14,7 @@ namespace sonda {
 namespace {
 
 constexpr std::string_view kEnvironmentVariable = "SONDA_ZABBIX_SERVER";
+constexpr std::string_view kConfigurationVariable = "SONDA_ZABBIX_CONFIG";
 constexpr std::string_view kFallback = "127.0.0.1:10051";
 
 std::string_view trim(std::string_view text) {
@@ -51,11 +54,24 @@ std::optional<std::string> server_active(const std::string& path) {
   return std::nullopt;
 }
 
+// The files to read, in order; a file named by SONDA_ZABBIX_CONFIG must be readable.
+std::vector<std::string> configuration_files(const ZabbixServerSources& sources) {
+  if (!sources.configuration) return sources.agent_configurations;
+  if (!std::ifstream(*sources.configuration)) {
+    throw ConfigError("não foi possível ler o arquivo " + *sources.configuration + " de " +
+                      std::string(kConfigurationVariable) + ": " + errno_text());
+  }
+  return {*sources.configuration};
+}
+
 }  // namespace
 
 ZabbixServerSources default_zabbix_server_sources() {
   ZabbixServerSources sources;
   if (const char* value = std::getenv(kEnvironmentVariable.data())) sources.environment = value;
+  if (const char* value = std::getenv(kConfigurationVariable.data())) {
+    sources.configuration = value;
+  }
   sources.agent_configurations = {"/etc/zabbix/zabbix_agentd.conf",
                                   "/etc/zabbix/zabbix_agent2.conf"};
   return sources;
@@ -65,10 +81,25 @@ std::string zabbix_server_from(const ZabbixServerSources& sources) {
   if (sources.environment) {
     return normalized(*sources.environment, "na variável " + std::string(kEnvironmentVariable));
   }
-  for (const std::string& path : sources.agent_configurations) {
+  for (const std::string& path : configuration_files(sources)) {
     if (auto address = server_active(path)) return *address;
   }
   return std::string(kFallback);
+}
+
+std::optional<std::string> zabbix_configuration_file(const ZabbixServerSources& sources) {
+  const std::vector<std::string> files = configuration_files(sources);
+  for (const std::string& path : files) {
+    try {
+      if (server_active(path)) return path;
+    } catch (const ConfigError&) {
+      return path;  // its ServerActive is unusable, yet it is the file that has one
+    }
+  }
+  for (const std::string& path : files) {
+    if (std::ifstream(path)) return path;
+  }
+  return std::nullopt;
 }
 
 std::string get_zabbix_server(const std::string& /*zabbix_host*/) {

@@ -49,6 +49,11 @@ std::string_view advice(std::string_view message) {
   if (has("password authentication failed") || has("no password supplied")) {
     return "confira db_user e db_password";
   }
+  // libpq names the certificate problem, not where the operator sets what it is checked against.
+  if (has("SSL") || has("certificate") || has("no encryption")) {
+    return "confira a criptografia da conexão: PGSSLMODE, PGSSLROOTCERT com a CA que assinou o "
+           "certificado do servidor, e que db_ip seja um nome que o certificado traz";
+  }
   if (has("role \"") && has("does not exist")) return "confira db_user";
   if (has("database \"") && has("does not exist")) return "confira db_name";
   if (has("no pg_hba.conf entry")) {

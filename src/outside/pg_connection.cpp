@@ -181,7 +181,31 @@ FieldValue PgResult::value(int row, int column) const {
   PGresult* result = result_.get();
   if (PQgetisnull(result, row, column)) return Absent{};
   const char* data = PQgetvalue(result, row, column);
-  switch (kinds_[static_cast<std::size_t>(column)]) {
+  const Kind kind = kinds_[static_cast<std::size_t>(column)];
+  // The server says how long each value is; a value of another size than its type's is never
+  // read, so a broken server cannot make the probe read past it.
+  const int expected = [kind] {
+    switch (kind) {
+      case Kind::integer16:
+        return 2;
+      case Kind::integer32:
+      case Kind::real32:
+        return 4;
+      case Kind::integer64:
+      case Kind::real64:
+      case Kind::timestamp:
+        return 8;
+      case Kind::text:
+        break;
+    }
+    return 0;  // a text is as long as it says
+  }();
+  const int length = PQgetlength(result, row, column);
+  if (expected != 0 && length != expected) {
+    throw DataError("a coluna " + std::string(PQfname(result, column)) + " traz um valor de " +
+                    std::to_string(length) + " bytes onde o tipo tem " + std::to_string(expected));
+  }
+  switch (kind) {
     case Kind::integer16:
       return std::int64_t{big_endian<std::int16_t>(data)};
     case Kind::integer32:
@@ -229,6 +253,10 @@ PgConnection::PgConnection(const PgParameters& parameters) : password_(parameter
                               ":" + parameters.port + " (banco " + parameters.dbname +
                               ", usuário " + parameters.user + ")";
   if (!connection_) throw DatabaseError(context + ": memória insuficiente");
+  // Notices and warnings of the server (a collation version warning on every connection, for
+  // one) are the database administrator's business: standard error carries the probe's own.
+  PQsetNoticeProcessor(
+      connection_.get(), [](void*, const char*) {}, nullptr);
   if (PQstatus(connection_.get()) == CONNECTION_BAD) fail(context);
   PostgresPollingStatusType status = PGRES_POLLING_WRITING;
   while (status != PGRES_POLLING_OK) {

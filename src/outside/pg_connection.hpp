@@ -23,7 +23,7 @@ using PgResultOwner = std::unique_ptr<pg_result, PgResultClear>;
 // The rows of one statement, fetched whole, with every column checked against the kinds of
 // FieldValue: NULL is absent; int2, int4, int8 are integers; float4, float8 real numbers; text,
 // varchar, bpchar, name texts; timestamp (without time zone) date-times. Any other column type
-// raises DataError naming the column.
+// raises DataError naming the column, and so does a value whose length is not its type's size.
 class PgResult {
  public:
   PgResult() = default;

@@ -22,6 +22,8 @@
 #include "outside/name_lookup.hpp"
 #include "outside/runtime_limit.hpp"
 #include "outside/socket_wait.hpp"
+#include "outside/zabbix_refusals.hpp"
+#include "outside/zabbix_tls.hpp"
 
 namespace sonda {
 
@@ -76,7 +78,17 @@ class Exchange {
   explicit Exchange(const ResolvedServer& server)
       : server_(server), call_end_(Clock::now() + kZabbixCallTimeout) {}
 
+  // Connects, then starts TLS when the settings ask for it; never falls back to clear text.
   void connect() {
+    connect_socket();
+    try {
+      tls_ = start_zabbix_tls(fd_.get(), [this](short events) { wait(events); });
+    } catch (const TlsError& error) {
+      throw fail(error.what());
+    }
+  }
+
+  void connect_socket() {
     std::string failure = "nenhum endereço";
     for (const SocketAddress& endpoint : server_.endpoints) {
       fd_.reset(
@@ -103,6 +115,11 @@ class Exchange {
 
   // Sends the parts one after the other, in one system call when the socket takes them all.
   void send(std::string_view first, std::string_view second) {
+    if (tls_) {
+      send_over_tls(first);
+      send_over_tls(second);
+      return;
+    }
     std::string_view parts[] = {first, second};
     std::size_t next = 0;
     while (next < 2) {
@@ -140,6 +157,7 @@ class Exchange {
   // Waits, briefly, for the server to close the connection after its answer.
   bool await_close() {
     if (inbox_.size() > taken_) return false;  // more than one answer: not a Zabbix server
+    if (tls_) return await_tls_close();
     char extra;
     for (;;) {
       const ssize_t n = ::recv(fd_.get(), &extra, 1, 0);
@@ -149,6 +167,12 @@ class Exchange {
         return false;
       }
     }
+  }
+
+  // The server closed the connection before its answer; over TLS, likely a refusal of the
+  // probe's certificate.
+  ZabbixError closed_early() const {
+    return fail("a conexão foi fechada antes da resposta" + (tls_ ? zabbix_tls_advice() : ""));
   }
 
   ZabbixError fail(const std::string& what) const {
@@ -167,9 +191,42 @@ class Exchange {
     }
   }
 
+  void send_over_tls(std::string_view data) {
+    try {
+      while (!data.empty()) data.remove_prefix(tls_->write_some(data));
+    } catch (const TlsError& error) {
+      throw fail("a conexão TLS caiu durante o envio: " + std::string(error.what()) +
+                 zabbix_tls_advice());
+    }
+  }
+
+  bool await_tls_close() {
+    if (tls_->pending()) return false;
+    if (wait_for_socket(fd_.get(), POLLIN, Clock::now() + kCloseWait) != SocketWait::ready) {
+      return false;
+    }
+    try {
+      char extra;
+      return tls_->read_some(&extra, 1) == 0;
+    } catch (const TlsError&) {
+      return false;
+    }
+  }
+
   // Reads what has arrived (waiting for something first); false at the end of the stream.
   bool fill() {
     char buffer[65536];
+    if (tls_) {
+      std::size_t n = 0;
+      try {
+        n = tls_->read_some(buffer, sizeof buffer);
+      } catch (const TlsError& error) {
+        throw fail("a conexão TLS caiu durante a resposta: " + std::string(error.what()) +
+                   zabbix_tls_advice());
+      }
+      inbox_.append(buffer, n);
+      return n > 0;
+    }
     for (;;) {
       const ssize_t n = ::recv(fd_.get(), buffer, sizeof buffer, 0);
       if (n > 0) {
@@ -187,6 +244,7 @@ class Exchange {
   const ResolvedServer& server_;
   Clock::time_point call_end_;
   UniqueFd fd_;
+  std::unique_ptr<TlsSession> tls_;  // ends before the socket it runs on
   std::string inbox_;
   std::size_t taken_ = 0;
 };
@@ -219,9 +277,7 @@ nlohmann::ordered_json wire_value(const FieldValue& value) {
 // Reads the answer frame and returns its JSON text.
 std::string read_answer(Exchange& exchange) {
   std::string header;
-  if (!exchange.receive(5, header)) {
-    throw exchange.fail("a conexão foi fechada antes da resposta");
-  }
+  if (!exchange.receive(5, header)) throw exchange.closed_early();
   if (std::string_view(header).substr(0, 4) != kSignature) {
     throw exchange.fail("resposta inválida (sem o cabeçalho ZBXD)");
   }
@@ -286,6 +342,9 @@ void exchange_value(const std::string& zabbix_server, std::string_view key,
                            : "";
     throw exchange.fail("o envio de " + std::string(key) + " foi recusado (" + response + ")" +
                         info);
+  }
+  if (json.contains("info") && json["info"].is_string()) {
+    report_failed_values(server.where, key, json["info"].get<std::string>());
   }
   if (server.server_closes && !exchange.await_close()) server.server_closes = false;
 }

@@ -45,5 +45,35 @@ TEST(ZabbixServer, MalformedServerActiveNamesFileAndLine) {
   }
 }
 
+// The TLS settings are read from the file zabbix_sender -c would be given: the one named by
+// SONDA_ZABBIX_CONFIG, or the agent configuration that gave the address.
+TEST(ZabbixServer, TlsSettingsComeFromTheFileThatGivesTheAddress) {
+  TempDir dir;
+  const auto plain = dir.write("plain.conf", "Hostname=x\n");
+  const auto active = dir.write("active.conf", "ServerActive=zbx2\n");
+  const auto named = dir.write("named.conf", "ServerActive=zbx3:10060\n");
+  const std::vector<std::string> agents = {dir.path() / "missing.conf", plain, active};
+
+  EXPECT_EQ(zabbix_configuration_file({std::nullopt, agents}), active);
+  EXPECT_EQ(zabbix_configuration_file({std::nullopt, {plain}}), plain);
+  EXPECT_EQ(zabbix_configuration_file({std::nullopt, {dir.path() / "missing.conf"}}), std::nullopt);
+
+  // A named file replaces the agent configurations, also when the address comes from the
+  // environment.
+  EXPECT_EQ(zabbix_server_from({std::nullopt, agents, named}), "zbx3:10060");
+  EXPECT_EQ(zabbix_configuration_file({std::nullopt, agents, named}), named);
+  EXPECT_EQ(zabbix_server_from({"zbx9", agents, plain}), "zbx9:10051");
+  EXPECT_EQ(zabbix_server_from({std::nullopt, agents, plain}), "127.0.0.1:10051");
+  EXPECT_EQ(zabbix_configuration_file({"zbx9", agents, plain}), plain);
+
+  // An address from the environment does not make a malformed ServerActive fatal.
+  const auto malformed = dir.write("malformed.conf", "ServerActive=zbx:abc\n");
+  EXPECT_EQ(zabbix_configuration_file({"zbx9", {malformed}}), malformed);
+
+  const std::string missing = dir.path() / "missing.conf";
+  EXPECT_THROW(zabbix_configuration_file({std::nullopt, agents, missing}), ConfigError);
+  EXPECT_THROW(zabbix_server_from({std::nullopt, agents, missing}), ConfigError);
+}
+
 }  // namespace
 }  // namespace sonda

@@ -1,0 +1,137 @@
+// Whole discovery runs to the hosts of the real Zabbix 6.0 that take values only over TLS: one
+// with a PSK, one with certificates. The TLS settings come from an agent configuration named by
+// SONDA_ZABBIX_CONFIG, the way an operator points the probe at zabbix_sender's file.
+#include <algorithm>
+#include <chrono>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "support/process.hpp"
+#include "support/questdb.hpp"
+#include "support/servers.hpp"
+#include "support/temp_dir.hpp"
+#include "support/zabbix_api.hpp"
+#include "support/zabbix_tls.hpp"
+
+namespace sonda::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+ProcessResult discovery_run(const std::string& host, const std::optional<std::string>& config) {
+  RunSettings settings = fixture_settings();
+  settings.zabbix_host.assign(host);
+  ProcessOptions options;
+  options.env["SSL_CERT_FILE"] = questdb_server().ca;
+  if (config) {
+    options.env["SONDA_ZABBIX_CONFIG"] = *config;
+    options.env["SONDA_ZABBIX_SERVER"] = std::nullopt;
+  } else {
+    options.env["SONDA_ZABBIX_SERVER"] = zabbix_server().address;
+  }
+  return run_probe(full_form_arguments(settings), options);
+}
+
+std::optional<std::string> newest_value(PgSession& zabbix, const std::string& host,
+                                        const std::string& key, std::int64_t since) {
+  for (const std::string table : {"history", "history_uint", "history_text"}) {
+    const auto rows =
+        zabbix.exec("SELECT h.value::text FROM " + table +
+                    " h JOIN items i ON i.itemid = h.itemid "
+                    "JOIN hosts s ON s.hostid = i.hostid WHERE s.host = '" +
+                    host + "' AND i.key_ = '" + key + "' AND h.clock >= " + std::to_string(since) +
+                    " ORDER BY h.clock DESC, h.ns DESC LIMIT 1");
+    if (!rows.empty()) return rows[0][0];
+  }
+  return std::nullopt;
+}
+
+// The value stored since `since`, waiting for the server's history syncers.
+std::optional<std::string> stored_value(PgSession& zabbix, const std::string& host,
+                                        const std::string& key, std::int64_t since) {
+  for (int i = 0; i < 150; ++i) {
+    if (auto value = newest_value(zabbix, host, key, since)) return value;
+    std::this_thread::sleep_for(100ms);
+  }
+  return std::nullopt;
+}
+
+std::size_t discovered_items(PgSession& zabbix, const std::string& host) {
+  return std::stoul(*zabbix.value(
+      "SELECT count(*) FROM items i JOIN hosts s ON s.hostid = i.hostid WHERE s.host = '" + host +
+      "' AND i.flags = 4"));
+}
+
+// Totals, the discovery document and, once discovery has made their items, the per-customer
+// values all land in `host` over the connection that `lines` configure.
+void delivers_everything(const std::string& host, const std::string& lines) {
+  SCOPED_TRACE(host);
+  TempDir dir;
+  const std::string config = agent_configuration(dir, lines);
+  PgSession zabbix("zabbix");
+  const std::int64_t start = std::time(nullptr);
+
+  const auto first = discovery_run(host, config);
+  ASSERT_EQ(first.status, 0) << first.err;
+  EXPECT_EQ(first.out, "OK\n");
+  EXPECT_EQ(stored_value(zabbix, host, "titulos_totais_em_atraso", start), "6");
+  EXPECT_EQ(stored_value(zabbix, host, "valor_total_divida", start), "177.5");
+  EXPECT_EQ(stored_value(zabbix, host, "titulos_totais_em_aberto", start), "6");
+  EXPECT_EQ(stored_value(zabbix, host, "valor_total_em_aberto", start), "165");
+  for (int i = 0; i < 100 && discovered_items(zabbix, host) != 10; ++i) {
+    std::this_thread::sleep_for(100ms);
+  }
+  ASSERT_EQ(discovered_items(zabbix, host), 10u);
+
+  const auto reload = run_process("/usr/sbin/zabbix_server",
+                                  {"-c", zabbix_server().conf, "-R", "config_cache_reload"});
+  ASSERT_EQ(reload.status, 0) << reload.err;
+  // The reload says nothing when it is done: a run whose values are all kept is the sign.
+  for (int attempt = 0; attempt < 50; ++attempt) {
+    const std::int64_t second_start = std::time(nullptr);
+    const auto second = discovery_run(host, config);
+    ASSERT_EQ(second.status, 0) << second.err;
+    // The customer without an id has no item: its values are the only ones left unkept.
+    if (second.err.find("valor_divida[None]") != std::string::npos) {
+      EXPECT_EQ(stored_value(zabbix, host, "valor_divida[1]", second_start), "157.5");
+      EXPECT_EQ(stored_value(zabbix, host, "titulos_em_atraso[100]", second_start), "1");
+      EXPECT_EQ(stored_value(zabbix, host, "valor_divida[2]", second_start), "0");
+      return;
+    }
+    std::this_thread::sleep_for(200ms);
+  }
+  ADD_FAILURE() << "the server never took the discovered items of " << host;
+}
+
+TEST(ZabbixTlsEndToEnd, PskAndCertificateHostsReceiveTotalsDiscoveryAndCustomerValues) {
+  truncate_questdb_tables();
+  delivers_everything(zabbix_tls_setup().psk_host, psk_lines());
+  delivers_everything(zabbix_tls_setup().cert_host, certificate_lines());
+}
+
+TEST(ZabbixTlsEndToEnd, ClearTextRunToAPskOnlyHostIsReportedAsNotKept) {
+  truncate_questdb_tables();
+  PgSession zabbix("zabbix");
+  const std::int64_t start = std::time(nullptr);
+  const auto result = discovery_run(zabbix_tls_setup().psk_host, std::nullopt);
+  // The server answers "success" to a sender it refuses: the run goes on, and says so once.
+  ASSERT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(result.out, "OK\n");
+  EXPECT_TRUE(result.err.starts_with("sonda-cobranca: aviso: o servidor Zabbix em " +
+                                     zabbix_server().address +
+                                     " não guardou o valor de titulos_totais_em_atraso "
+                                     "(processed: 0; failed: 1; total: 1; seconds spent: "))
+      << result.err;
+  EXPECT_TRUE(result.err.ends_with(
+      "): confira se o host e o item existem e se o host aceita esta conexão (TLSConnect, PSK ou "
+      "certificado); outras recusas desta execução não são listadas\n"))
+      << result.err;
+  EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1);
+  std::this_thread::sleep_for(1s);
+  EXPECT_EQ(newest_value(zabbix, zabbix_tls_setup().psk_host, "titulos_totais_em_atraso", start),
+            std::nullopt);
+}
+
+}  // namespace
+}  // namespace sonda::test
