@@ -8,7 +8,7 @@ set -euo pipefail
 packages=(
   # build
   build-essential cmake ninja-build pkg-config
-  libpq-dev libcurl4-openssl-dev nlohmann-json3-dev libgtest-dev
+  libpq-dev libcurl4-openssl-dev nlohmann-json3-dev libgtest-dev zlib1g-dev
   # the demo's database
   postgresql
 )

@@ -6,6 +6,7 @@
 
 #include "app/constants.hpp"
 #include "app/launch.hpp"
+#include "app/zabbix_batch.hpp"
 #include "app/zabbix_server.hpp"
 #include "console/version_banner.hpp"
 #include "discovery/discovery_clientes.hpp"
@@ -34,8 +35,9 @@ int main_pass(const RunSettings& settings, std::string_view invocation_name) {
     return 0;
   }
   const std::string zabbix_server = get_zabbix_server(settings.zabbix_host.value());
+  const std::size_t batch = zabbix_batch();
   if (settings.mode == "discovery_clientes") {
-    return discovery_clientes(settings, zabbix_server);
+    return discovery_clientes(settings, zabbix_server, batch);
   }
   if (settings.mode.find("launch_") != std::string::npos) {
     launch(settings.mode, settings, invocation_name);

@@ -11,7 +11,8 @@
 
 namespace sonda {
 
-int discovery_clientes(const RunSettings& settings, const std::string& zabbix_server) {
+int discovery_clientes(const RunSettings& settings, const std::string& zabbix_server,
+                       std::size_t zabbix_batch) {
   PhaseTimes phases;
   BillingData data = read_billing_data(settings);
   phases.mark("database");
@@ -26,7 +27,7 @@ int discovery_clientes(const RunSettings& settings, const std::string& zabbix_se
     print_debug_report(entries);
     phases.mark("report");
   } else {
-    send_to_zabbix(zabbix_server, zabbix_host, entries);
+    send_to_zabbix(zabbix_server, zabbix_host, entries, zabbix_batch);
     phases.mark("zabbix");
     sendQuestDB(settings, entries.discovery_qdb);
     phases.mark("questdb_clientes");
