@@ -46,6 +46,12 @@ ZabbixCounts send_in_requests(const std::string& zabbix_server, const std::strin
 
 void send_to_zabbix(const std::string& zabbix_server, const std::string& zabbix_host,
                     const CustomerEntries& entries, std::size_t batch) {
+  send_fixed_values(zabbix_server, zabbix_host, entries, batch);
+  send_customer_values(zabbix_server, zabbix_host, entries, batch);
+}
+
+void send_fixed_values(const std::string& zabbix_server, const std::string& zabbix_host,
+                       const CustomerEntries& entries, std::size_t batch) {
   const Totals& totals = entries.totals;
   const ZabbixItemValue totals_values[] = {
       {"titulos_totais_em_atraso", totals.titulos_totais_em_atraso},
@@ -63,7 +69,10 @@ void send_to_zabbix(const std::string& zabbix_server, const std::string& zabbix_
   if (auto line = refused_fixed_line(zabbix_host, refused_keys, fixed.failed)) {
     write_error_line(*line);
   }
+}
 
+void send_customer_values(const std::string& zabbix_server, const std::string& zabbix_host,
+                          const CustomerEntries& entries, std::size_t batch) {
   // Per-customer values are many and their items may not exist yet: only their sum is told.
   ZabbixCounts customers;
   std::vector<ZabbixItemValue> pending;

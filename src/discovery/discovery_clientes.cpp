@@ -27,8 +27,10 @@ int discovery_clientes(const RunSettings& settings, const std::string& zabbix_se
     print_debug_report(entries);
     phases.mark("report");
   } else {
-    send_to_zabbix(zabbix_server, zabbix_host, entries, zabbix_batch);
-    phases.mark("zabbix");
+    send_fixed_values(zabbix_server, zabbix_host, entries, zabbix_batch);
+    phases.mark("zabbix_fixos");
+    send_customer_values(zabbix_server, zabbix_host, entries, zabbix_batch);
+    phases.mark("zabbix_clientes");
     sendQuestDB(settings, entries.discovery_qdb);
     phases.mark("questdb_clientes");
     sendQuestDBChat(settings, entries.discovery_qdb);
