@@ -80,6 +80,7 @@ wait_for_quiet() {
       calm=0
     fi
   done
+  return 0  # a machine that never calms down is measured as it is
 }
 
 probe_args() {  # database, zabbix host: the probe's seventeen arguments, into `args`
