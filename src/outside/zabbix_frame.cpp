@@ -3,6 +3,7 @@
 #include <zlib.h>
 
 #include <cstdint>
+#include <memory>
 
 namespace sonda {
 
@@ -71,20 +72,20 @@ ZabbixFrame frame_request(std::string&& body) {
   if (body.size() <= kZabbixCompressFrom) {
     return {header(kFlagProtocol, body.size(), 0), std::move(body)};
   }
-  std::string compressed(::compressBound(body.size()), '\0');
-  auto length = static_cast<uLongf>(compressed.size());
+  // Room for the worst case, left uninitialised: only the pages the output reaches are ever
+  // touched, so a document of hundreds of megabytes costs the memory of its compressed form.
+  auto length = static_cast<uLongf>(::compressBound(body.size()));
+  const std::unique_ptr<Bytef[]> room(new Bytef[length]);
   // The fastest level: JSON shrinks several times over even so, and a large document is
   // compressed in a fraction of the time its transfer would take.
-  const int result =
-      ::compress2(reinterpret_cast<Bytef*>(compressed.data()), &length,
-                  reinterpret_cast<const Bytef*>(body.data()), body.size(), Z_BEST_SPEED);
+  const int result = ::compress2(room.get(), &length, reinterpret_cast<const Bytef*>(body.data()),
+                                 body.size(), Z_BEST_SPEED);
   if (result != Z_OK) {
     throw ZabbixFrameError(std::string("falha ao comprimir o envio: ") + ::zError(result));
   }
-  compressed.resize(length);
   std::string frame_header = header(kFlagProtocol | kFlagCompressed, length, body.size());
-  body = {};
-  return {std::move(frame_header), std::move(compressed)};
+  std::string().swap(body);  // the caller's body is not needed again: free it before the send
+  return {std::move(frame_header), std::string(reinterpret_cast<const char*>(room.get()), length)};
 }
 
 std::optional<std::size_t> answer_frame_size(std::string_view received) {

@@ -28,8 +28,8 @@ class ZabbixFrameError : public std::runtime_error {
 
 // Frames a request body as zabbix_sender does: "ZBXD", flags 0x01, the body's length and a
 // reserved 0 (32-bit little-endian each). A body over kZabbixCompressFrom is compressed with
-// zlib and framed with flags 0x03, the compressed length and then the body's own. Raises
-// ZabbixFrameError when the body (or what it compresses to) passes 4 GiB, the protocol's limit.
+// zlib and framed with flags 0x03, the compressed length and then the body's own; the body is
+// then released. Raises ZabbixFrameError when the body passes 4 GiB, the protocol's limit.
 ZabbixFrame frame_request(std::string&& body);
 
 // The size of the whole answer frame at the start of `received`, once enough of its header has
