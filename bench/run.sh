@@ -6,7 +6,13 @@
 # Zabbix, curl with the same line-protocol requests for QuestDB), the peer (zabbix_sender once
 # per value) and the debug report to a file. Figures go to build/bench/results.json and .csv
 # and a table on standard output.
+# The Zabbix phase is also timed in batch mode (SONDA_ZABBIX_BATCH=1000), against the strong
+# peer on the same values (zabbix_sender -i FILE, 250 values per request), and, up to 100000
+# customers, in both modes through bench/latency_relay (0.25 ms each way, as on a LAN), with
+# the time per value projected to 500000 customers. A second table shows these.
 # Usage: bench/run.sh [CUSTOMERS ...]
+# SONDA_BENCH_QUIET_LIMIT (seconds, default 300) bounds each wait for idle cores;
+# SONDA_BENCH_RELAY_MAX (default 100000) is the largest size measured through the relay.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 sizes=("$@")
@@ -25,6 +31,9 @@ mkdir -p "$out"
 host=$SONDA_TEST_ZBX_HOST
 zbx_port=${SONDA_TEST_ZBX_SERVER##*:}
 peer_samples=2000
+relay_delay_us=250
+relay_sizes_max=${SONDA_BENCH_RELAY_MAX:-100000}
+projected_customers=500000
 
 role_psql() {
   PGPASSWORD=$SONDA_TEST_PG_PASSWORD PGOPTIONS="-c client_min_messages=warning" psql -X -q -v ON_ERROR_STOP=1 -h "$SONDA_TEST_PG_HOST" \
@@ -39,6 +48,11 @@ since() { awk -v a="$1" -v b="$(now)" 'BEGIN { printf "%.3f", b - a }'; }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", (b > 0 ? a / b : 0) }'; }
 # A value of the probe's phase file.
 phase() { sed -n "s/.*\"$2\": \([0-9.e+-]*\).*/\1/p" "$1"; }
+# The whole Zabbix phase of a phase file: the totals and document, then the customer values.
+zabbix_phase() {
+  awk -v a="$(phase "$1" zabbix_fixos)" -v b="$(phase "$1" zabbix_clientes)" \
+    'BEGIN { printf "%.3f", a + b }'
+}
 
 # Waits until QuestDB has applied its write-ahead log (rows spread over years of weekly
 # partitions take it minutes), then (up to five minutes) until both cores are mostly idle:
@@ -53,7 +67,7 @@ wait_for_quiet() {
     sleep 1
   done
   local calm=0 a b
-  for _ in $(seq 1 300); do
+  for _ in $(seq 1 "${SONDA_BENCH_QUIET_LIMIT:-300}"); do
     a=($(head -n 1 /proc/stat))
     sleep 1
     b=($(head -n 1 /proc/stat))
@@ -66,6 +80,7 @@ wait_for_quiet() {
       calm=0
     fi
   done
+  return 0  # a machine that never calms down is measured as it is
 }
 
 probe_args() {  # database, zabbix host: the probe's seventeen arguments, into `args`
@@ -75,6 +90,37 @@ probe_args() {  # database, zabbix host: the probe's seventeen arguments, into `
     "$SONDA_TEST_QDB_HOST" "$SONDA_TEST_QDB_PORT" "$SONDA_TEST_QDB_USER" \
     "$SONDA_TEST_QDB_PASSWORD" "$2")
 }
+
+# One more normal run, only for its Zabbix phase: SONDA_ZABBIX_SERVER and SONDA_ZABBIX_BATCH
+# as given, and no time limit that would cut a slow mode short. Prints the whole phase's
+# seconds and, after a comma, those of the per-customer values alone.
+zabbix_phase_run() {  # database, label, server, batch
+  qdb_exec "TRUNCATE TABLE bekClientes" && qdb_exec "TRUNCATE TABLE bekCobranca"
+  wait_for_quiet
+  probe_args "$1" "$host"
+  SONDA_PHASE_TIMES=$out/phases-$2.json SONDA_ZABBIX_SERVER=$3 SONDA_ZABBIX_BATCH=$4 \
+    SONDA_TEST_RUNTIME_LIMIT=3600 SSL_CERT_FILE=$SONDA_TEST_QDB_CA build/sonda-cobranca \
+    "${args[@]}" >"$out/run-$2.out" 2>"$out/run-$2.err"
+  check_run "$2"
+  echo "$(zabbix_phase "$out/phases-$2.json"),$(phase "$out/phases-$2.json" zabbix_clientes)"
+}
+
+# A run must print OK and nothing on standard error but the notices about refused values (the
+# bench host has no items for the synthetic customers until their discovery is processed).
+check_run() {  # label
+  if [ "$(cat "$out/run-$1.out")" != "OK" ] || grep -qv '^Aviso: ' "$out/run-$1.err"; then
+    echo "a execução da sonda ($1) falhou:" >&2
+    cat "$out/run-$1.out" "$out/run-$1.err" >&2
+    exit 1
+  fi
+}
+
+relay_pid=""
+stop_relay() { [ -z "$relay_pid" ] || kill "$relay_pid" 2>/dev/null || true; relay_pid=""; }
+trap 'stop_relay; scripts/test-servers.sh stop' EXIT
+
+echo "customers,sends,zabbix_default_s,zabbix_batch_s,batch_customer_values_s,zabbix_sender_file_s,relay_default_s,relay_batch_s,relay_default_500k_s,relay_batch_500k_s" \
+  >"$out/zabbix-modes.csv"
 
 echo "[" >"$out/results.json"
 echo "customers,rows,generator_s,run_s,database_s,psql_s,building_s,zabbix_s,zabbix_loop_s,questdb_clientes_s,curl_clientes_s,questdb_cobranca_s,curl_cobranca_s,peak_rss_mib,zabbix_sender_per_value_ms,probe_per_value_ms,report_s,report_run_s" \
@@ -132,12 +178,40 @@ for n in "${sizes[@]}"; do
     SSL_CERT_FILE=$SONDA_TEST_QDB_CA build/sonda-cobranca "${args[@]}" \
     >"$out/run-$n.out" 2>"$out/run-$n.err"
   run_s=$(since "$start")
-  if [ "$(cat "$out/run-$n.out")" != "OK" ] || [ -s "$out/run-$n.err" ]; then
-    echo "a execução da sonda falhou:" >&2
-    cat "$out/run-$n.out" "$out/run-$n.err" >&2
-    exit 1
-  fi
+  check_run "$n"
   phases=$out/phases-$n.json
+
+  # Batch mode, and the strong peer on the same values: every customer's two values, timed
+  # against the probe's per-customer part (the discovery document does not fit zabbix_sender's
+  # input lines).
+  IFS=, read -r zabbix_batch_s batch_customer_values_s \
+    <<<"$(zabbix_phase_run "$db" "$n-lote" "$SONDA_TEST_ZBX_SERVER" 1000)"
+  role_psql -d "$db" -At -F $'\t' -c BEGIN -f "$out/customers.sql" |
+    awk -F'\t' -v h="$host" 'NF >= 5 {
+        id = ($1 == "" ? "None" : $1)
+        printf "\"%s\" valor_divida[%s] %s\n\"%s\" titulos_em_atraso[%s] %s\n", h, id, $5, h, id, $4
+      }' >"$out/zabbix-sender-$n.txt"
+  wait_for_quiet
+  start=$(now)
+  zabbix_sender -z 127.0.0.1 -p "$zbx_port" -i "$out/zabbix-sender-$n.txt" >/dev/null 2>&1 || true
+  zabbix_sender_file_s=$(since "$start")
+
+  # Both modes across a LAN: the relay in front of the real server.
+  relay_default_s="" relay_batch_s="" relay_default_500k_s="" relay_batch_500k_s=""
+  if [ "$n" -le "$relay_sizes_max" ]; then
+    build/bench/latency-relay 127.0.0.1 "$zbx_port" "$relay_delay_us" >"$out/relay.port" &
+    relay_pid=$!
+    for _ in $(seq 1 50); do [ -s "$out/relay.port" ] && break; sleep 0.1; done
+    relay=127.0.0.1:$(cat "$out/relay.port")
+    relay_default_s=$(zabbix_phase_run "$db" "$n-rede" "$relay" 1 | cut -d, -f1)
+    relay_batch_s=$(zabbix_phase_run "$db" "$n-rede-lote" "$relay" 1000 | cut -d, -f1)
+    stop_relay
+    projected_sends=$((5 + 2 * projected_customers))
+    relay_default_500k_s=$(awk -v t="$relay_default_s" -v k="$sends" -v p="$projected_sends" 'BEGIN { printf "%.1f", t / k * p }')
+    relay_batch_500k_s=$(awk -v t="$relay_batch_s" -v k="$sends" -v p="$projected_sends" 'BEGIN { printf "%.1f", t / k * p }')
+  fi
+  echo "$n,$sends,$(zabbix_phase "$phases"),$zabbix_batch_s,$batch_customer_values_s,$zabbix_sender_file_s,$relay_default_s,$relay_batch_s,$relay_default_500k_s,$relay_batch_500k_s" \
+    >>"$out/zabbix-modes.csv"
 
   # The debug report of the same data, to a file.
   wait_for_quiet
@@ -156,7 +230,7 @@ for n in "${sizes[@]}"; do
       >/dev/null 2>&1 || true
   done
   peer_ms=$(awk -v t="$(since "$start")" -v k="$peer_samples" 'BEGIN { printf "%.3f", 1000 * t / k }')
-  zabbix_s=$(phase "$phases" zabbix)
+  zabbix_s=$(zabbix_phase "$phases")
   probe_ms=$(awk -v t="$zabbix_s" -v k="$sends" 'BEGIN { printf "%.4f", 1000 * t / k }')
   peak_mib=$(awk -v k="$(phase "$phases" peak_rss_kib)" 'BEGIN { printf "%.0f", k / 1024 }')
 
@@ -191,5 +265,17 @@ tail -n +2 "$out/results.csv" | while IFS=, read -r -a v; do
     "$(ratio "${v[7]}" "${v[8]}")" "${v[9]}" "$(ratio "${v[9]}" "${v[10]}")" "${v[11]}" \
     "$(ratio "${v[11]}" "${v[12]}")" "${v[13]}" "$(ratio "${v[14]}" "${v[15]}")" "${v[16]}" "${v[17]}"
 done
+
+# The Zabbix phase in both modes, against the peer, and across the relay (with the projection).
 echo
-echo "Resultados: $out/results.json e $out/results.csv"
+# Seconds of the whole phase; in batch mode also of the customer values alone, next to
+# zabbix_sender -i on those values; across the relay, measured and projected to 500,000.
+printf '%9s %9s %10s %10s %14s %16s %13s %11s %15s %13s\n' clientes valores "padrão_s" \
+  "lote_s" "lote_valores_s" "zabbix_sender_s" "rede_padrão_s" "rede_lote_s" "rede_padrão_500k" \
+  "rede_lote_500k"
+tail -n +2 "$out/zabbix-modes.csv" | while IFS=, read -r -a v; do
+  printf '%9s %9s %10s %10s %14s %16s %13s %11s %15s %13s\n' "${v[0]}" "${v[1]}" "${v[2]}" \
+    "${v[3]}" "${v[4]}" "${v[5]}" "${v[6]:--}" "${v[7]:--}" "${v[8]:--}" "${v[9]:--}"
+done
+echo
+echo "Resultados: $out/results.json, $out/results.csv e $out/zabbix-modes.csv"

@@ -8,7 +8,7 @@ set -euo pipefail
 packages=(
   # build
   build-essential cmake ninja-build pkg-config
-  libpq-dev libcurl4-openssl-dev libssl-dev nlohmann-json3-dev libgtest-dev
+  libpq-dev libcurl4-openssl-dev libssl-dev nlohmann-json3-dev libgtest-dev zlib1g-dev
   # time zones: the library, and the zones it reads
   libcctz-dev tzdata
   # the demo's database, and openssl for its TLS certificate

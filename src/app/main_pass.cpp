@@ -6,6 +6,7 @@
 
 #include "app/discovery_inputs.hpp"
 #include "app/launch.hpp"
+#include "app/zabbix_batch.hpp"
 #include "app/zabbix_server.hpp"
 #include "app/zabbix_tls_settings.hpp"
 #include "console/version_banner.hpp"
@@ -36,11 +37,12 @@ int main_pass(const RunSettings& settings, std::string_view invocation_name) {
     return 0;
   }
   const std::string zabbix_server = get_zabbix_server(settings.zabbix_host.value());
+  const std::size_t batch = zabbix_batch();
   if (settings.mode == "discovery_clientes") {
     // A TLS setting that cannot work fails the run here, before the database is read and
     // anything is sent; the debug report sends nothing and needs none.
     if (settings.zabbix_host.value() != "debug") use_zabbix_tls(get_zabbix_tls());
-    return discovery_clientes(discovery_settings(settings), zabbix_server);
+    return discovery_clientes(discovery_settings(settings), zabbix_server, batch);
   }
   if (is_launch_mode(settings.mode)) {
     launch(settings.mode, settings, invocation_name);

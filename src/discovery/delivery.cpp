@@ -1,7 +1,13 @@
 #include "discovery/delivery.hpp"
 
+#include <algorithm>
+#include <span>
+#include <vector>
+
+#include "console/line_output.hpp"
 #include "console/value_text.hpp"
 #include "discovery/discovery_document.hpp"
+#include "discovery/refused_values.hpp"
 #include "outside/zabbix_sender.hpp"
 
 namespace sonda {
@@ -17,24 +23,74 @@ std::string customer_item_key(std::string_view prefix, const FieldValue& id) {
   return key;
 }
 
+namespace {
+
+// Sends `values` in order, `batch` at a time; the server's counts, summed. The keys of the
+// requests with a refused value are added to `refused_keys`, when given.
+ZabbixCounts send_in_requests(const std::string& zabbix_server, const std::string& zabbix_host,
+                              std::span<const ZabbixItemValue> values, std::size_t batch,
+                              std::vector<std::string>* refused_keys = nullptr) {
+  ZabbixCounts sum;
+  for (std::size_t first = 0; first < values.size(); first += batch) {
+    const auto request = values.subspan(first, std::min(batch, values.size() - first));
+    const ZabbixCounts counts = send_zabbix_values(zabbix_server, zabbix_host, request);
+    if (counts.failed > 0 && refused_keys != nullptr) {
+      for (const ZabbixItemValue& item : request) refused_keys->push_back(item.key);
+    }
+    sum += counts;
+  }
+  return sum;
+}
+
+}  // namespace
+
 void send_to_zabbix(const std::string& zabbix_server, const std::string& zabbix_host,
-                    const CustomerEntries& entries) {
+                    const CustomerEntries& entries, std::size_t batch) {
+  send_fixed_values(zabbix_server, zabbix_host, entries, batch);
+  send_customer_values(zabbix_server, zabbix_host, entries, batch);
+}
+
+void send_fixed_values(const std::string& zabbix_server, const std::string& zabbix_host,
+                       const CustomerEntries& entries, std::size_t batch) {
   const Totals& totals = entries.totals;
-  send_zabbix(zabbix_server, zabbix_host, "titulos_totais_em_atraso",
-              totals.titulos_totais_em_atraso);
-  send_zabbix(zabbix_server, zabbix_host, "valor_total_divida", totals.valor_total_divida);
-  send_zabbix(zabbix_server, zabbix_host, "titulos_totais_em_aberto",
-              totals.titulos_totais_em_aberto);
-  send_zabbix(zabbix_server, zabbix_host, "valor_total_em_aberto", totals.valor_total_em_aberto);
-  send_zabbix(zabbix_server, zabbix_host, "discovery_clientes",
-              discovery_document(entries.discovery));
+  const ZabbixItemValue totals_values[] = {
+      {"titulos_totais_em_atraso", totals.titulos_totais_em_atraso},
+      {"valor_total_divida", totals.valor_total_divida},
+      {"titulos_totais_em_aberto", totals.titulos_totais_em_aberto},
+      {"valor_total_em_aberto", totals.valor_total_em_aberto},
+  };
+  std::vector<std::string> refused_keys;
+  ZabbixCounts fixed =
+      send_in_requests(zabbix_server, zabbix_host, totals_values, batch, &refused_keys);
+  const ZabbixCounts document = send_zabbix(zabbix_server, zabbix_host, "discovery_clientes",
+                                            discovery_document(entries.discovery));
+  if (document.failed > 0) refused_keys.emplace_back("discovery_clientes");
+  fixed += document;
+  if (auto line = refused_fixed_line(zabbix_host, refused_keys, fixed.failed)) {
+    write_error_line(*line);
+  }
+}
+
+void send_customer_values(const std::string& zabbix_server, const std::string& zabbix_host,
+                          const CustomerEntries& entries, std::size_t batch) {
+  // Per-customer values are many and their items may not exist yet: only their sum is told.
+  ZabbixCounts customers;
+  std::vector<ZabbixItemValue> pending;
+  pending.reserve(std::min<std::size_t>(batch, 2 * entries.discovery.size()));
+  const auto send_pending = [&] {
+    customers += send_in_requests(zabbix_server, zabbix_host, pending, batch);
+    pending.clear();
+  };
   for (const MacroEntry& entry : entries.discovery) {
     const FieldValue& id = entry.at("{#CLIENTE_ID}");
-    send_zabbix(zabbix_server, zabbix_host, customer_item_key("valor_divida[", id),
-                entry.at("{#VALOR_DIVIDA}"));
-    send_zabbix(zabbix_server, zabbix_host, customer_item_key("titulos_em_atraso[", id),
-                entry.at("{#TITULOS_EM_ATRASO}"));
+    pending.push_back({customer_item_key("valor_divida[", id), entry.at("{#VALOR_DIVIDA}")});
+    if (pending.size() == batch) send_pending();
+    pending.push_back(
+        {customer_item_key("titulos_em_atraso[", id), entry.at("{#TITULOS_EM_ATRASO}")});
+    if (pending.size() == batch) send_pending();
   }
+  send_pending();
+  if (auto line = refused_customer_line(zabbix_host, customers)) write_error_line(*line);
 }
 
 }  // namespace sonda

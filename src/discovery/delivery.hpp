@@ -10,11 +10,22 @@ namespace sonda {
 // absent) and "]".
 std::string customer_item_key(std::string_view prefix, const FieldValue& id);
 
-// Sends to the Zabbix server, in this order and one value per call, for the host
-// `zabbix_host`: the four totals, the discovery document, then for each discovery entry its
-// overdue amount and its overdue count. A failed send ends the sequence there: the failure
-// passes on.
+// Sends to the Zabbix server, in this order, for the host `zabbix_host`: the four totals, the
+// discovery document, then for each discovery entry its overdue amount and its overdue count.
+// With `batch` 1 each value goes in a request of its own; otherwise up to `batch` values share
+// a request (the totals together, the document always alone). A failed send ends the sequence
+// there: the failure passes on, and the values of earlier requests stay sent. Values the server
+// refused are told on standard error: the fixed ones in one line once the document is sent,
+// the per-customer ones summed in one line at the end.
 void send_to_zabbix(const std::string& zabbix_server, const std::string& zabbix_host,
-                    const CustomerEntries& entries);
+                    const CustomerEntries& entries, std::size_t batch = 1);
+
+// The first part of send_to_zabbix: the totals and the discovery document.
+void send_fixed_values(const std::string& zabbix_server, const std::string& zabbix_host,
+                       const CustomerEntries& entries, std::size_t batch);
+
+// The second part of send_to_zabbix: the per-customer values.
+void send_customer_values(const std::string& zabbix_server, const std::string& zabbix_host,
+                          const CustomerEntries& entries, std::size_t batch);
 
 }  // namespace sonda

@@ -11,7 +11,8 @@
 
 namespace sonda {
 
-int discovery_clientes(const DiscoverySettings& settings, const std::string& zabbix_server) {
+int discovery_clientes(const DiscoverySettings& settings, const std::string& zabbix_server,
+                       std::size_t zabbix_batch) {
   PhaseTimes phases;
   BillingData data = read_billing_data(settings.database, settings.pop_id);
   phases.mark("database");
@@ -26,8 +27,10 @@ int discovery_clientes(const DiscoverySettings& settings, const std::string& zab
     print_debug_report(entries);
     phases.mark("report");
   } else {
-    send_to_zabbix(zabbix_server, zabbix_host, entries);
-    phases.mark("zabbix");
+    send_fixed_values(zabbix_server, zabbix_host, entries, zabbix_batch);
+    phases.mark("zabbix_fixos");
+    send_customer_values(zabbix_server, zabbix_host, entries, zabbix_batch);
+    phases.mark("zabbix_clientes");
     sendQuestDB(settings.clientes_server, entries.discovery_qdb, data.time_zone);
     phases.mark("questdb_clientes");
     sendQuestDBChat(settings.cobranca_server, entries.discovery_qdb, data.time_zone);

@@ -16,7 +16,9 @@ struct DiscoverySettings {
   std::string zabbix_host;        // "debug" turns the run into its debug report
 };
 
-// The customer discovery run. Returns the exit status of the completed run.
-int discovery_clientes(const DiscoverySettings& settings, const std::string& zabbix_server);
+// The customer discovery run. Returns the exit status of the completed run. `zabbix_batch` is
+// the most values one request to the Zabbix server carries (1: one value per connection).
+int discovery_clientes(const DiscoverySettings& settings, const std::string& zabbix_server,
+                       std::size_t zabbix_batch = 1);
 
 }  // namespace sonda

@@ -8,6 +8,8 @@
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
 
+#include "core/errno_text.hpp"
+
 namespace sonda {
 
 namespace {

@@ -138,7 +138,8 @@ TEST(ZabbixEndToEnd, ABillOfNaNLeavesTheDiscoveryRuleSupportedAndEveryCustomerDi
       "sonda-nan-" + std::to_string(std::time(nullptr)) + "-" + std::to_string(::getpid());
   ZabbixApi api;
   const std::string host_id = create_nan_host(api, host);
-  reload_zabbix_configuration(host, "titulos_totais_em_atraso");
+  // The rule is created after the item: its taking an (empty) document is the sign.
+  reload_zabbix_configuration(host, "discovery_clientes", R"({"data":[]})");
 
   RunSettings settings = fixture_settings("cobranca_nan");
   settings.zabbix_host.assign(host);

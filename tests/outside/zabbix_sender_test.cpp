@@ -107,3 +107,68 @@ TEST(ZabbixSender, AnswerThatNeverComesEndsAtTheRunLimit) {
 
 }  // namespace
 }  // namespace sonda::test
+
+// Several values in one request, compression both ways, and the server's counts.
+namespace sonda::test {
+namespace {
+
+TEST(ZabbixSenderBatch, ValuesShareOneRequestInOrderAndTheCountsComeBack) {
+  FakeZabbix trapper({ZabbixAnswer::success, ZabbixAnswer::refused, ZabbixAnswer::compressed});
+  const std::vector<ZabbixItemValue> values = {{"a", std::int64_t{1}}, {"b", 2.5}, {"c", Absent{}}};
+
+  const ZabbixCounts taken = send_zabbix_values(trapper.address(), "h", values);
+  EXPECT_EQ(taken.processed, 3u);
+  EXPECT_EQ(taken.failed, 0u);
+  const ZabbixCounts refused = send_zabbix_values(trapper.address(), "h", values);
+  EXPECT_EQ(refused.processed, 0u);
+  EXPECT_EQ(refused.failed, 3u);
+  EXPECT_EQ(refused.total, 3u);
+  // A compressed answer is read like any other.
+  EXPECT_EQ(send_zabbix(trapper.address(), "h", "d", std::int64_t{4}).processed, 1u);
+  EXPECT_EQ(send_zabbix_values(trapper.address(), "h", {}).total, 0u);  // nothing sent
+
+  EXPECT_EQ(trapper.request_sizes(), (std::vector<std::size_t>{3, 3, 1}));
+  const auto items = trapper.items();
+  ASSERT_EQ(items.size(), 7u);
+  EXPECT_EQ(items[0]["key"], "a");
+  EXPECT_EQ(items[1]["value"], "2.5");
+  EXPECT_EQ(items[2]["value"], nullptr);
+  EXPECT_EQ(items[6]["key"], "d");
+}
+
+TEST(ZabbixSenderBatch, RequestsOverOneMebibyteTravelCompressedAndArriveWhole) {
+  FakeZabbix trapper;
+  std::string document = R"({"data": [)";
+  for (int i = 0; document.size() < 3 * 1024 * 1024; ++i) {
+    document += R"({"{#CLIENTE_ID}": )" + std::to_string(i) + R"(, "{#RAZAOSOCIAL}": "Cliente )" +
+                std::to_string(i * 7919 % 100003) + R"("}, )";
+  }
+  document += "{}]}";
+  const std::string expected = document;
+  send_zabbix(trapper.address(), "h", "discovery_clientes", std::move(document));
+  send_zabbix(trapper.address(), "h", "pequeno", std::int64_t{1});
+
+  const auto frames = trapper.frames();
+  ASSERT_EQ(frames.size(), 2u);
+  EXPECT_EQ(frames[0][4], '\x03');
+  // The header carries the compressed length, then the body's own.
+  const auto length_at = [&](std::size_t offset) {
+    std::uint64_t value = 0;
+    for (int i = 3; i >= 0; --i)
+      value = value << 8 | static_cast<unsigned char>(frames[0][offset + i]);
+    return value;
+  };
+  EXPECT_EQ(length_at(5), frames[0].size() - 13);
+  EXPECT_LT(frames[0].size(), expected.size() / 3);
+  EXPECT_EQ(length_at(9), zabbix_frame_body(frames[0]).size());
+  EXPECT_EQ(trapper.items()[0]["value"], expected);
+  EXPECT_EQ(frames[1][4], '\x01');  // small requests stay as zabbix_sender writes them
+}
+
+TEST(ZabbixSenderBatch, TimeAllowedGrowsWithTheRequest) {
+  EXPECT_EQ(zabbix_call_time(100), std::chrono::seconds(31));
+  EXPECT_EQ(zabbix_call_time(30 * 1024 * 1024), std::chrono::seconds(30 + 308));
+}
+
+}  // namespace
+}  // namespace sonda::test

@@ -10,8 +10,11 @@
 
 namespace sonda::test {
 
-// What a fake Zabbix server does with the n-th request (counted from 1).
-enum class ZabbixAnswer { success, failed, never, drop, garbage };
+// What a fake Zabbix server does with the n-th request (counted from 1). Success counts every
+// value of the request processed; refused counts them all failed, as a real server does for an
+// unknown host; compressed is a success in a zlib-compressed frame; late_close is a success
+// after which the server keeps the connection open until the sender closes it.
+enum class ZabbixAnswer { success, failed, never, drop, garbage, refused, compressed, late_close };
 
 // A Zabbix trapper on loopback that records every "sender data" request and answers it as the
 // script says; requests past the script are answered with success.
@@ -24,6 +27,8 @@ class FakeZabbix {
   std::vector<std::string> frames() const;
   // The (host, key, value) items received, in order; value is the JSON value (string or null).
   std::vector<nlohmann::json> items() const;
+  // The number of values of each request, in order.
+  std::vector<std::size_t> request_sizes() const;
   int connections() const { return server_.connections(); }
 
  private:
@@ -37,5 +42,8 @@ class FakeZabbix {
 
 // A complete answer frame around `json`.
 std::string zabbix_frame(const std::string& json);
+
+// The JSON body of a request frame, decompressed when it came compressed (flags 0x03).
+std::string zabbix_frame_body(const std::string& frame);
 
 }  // namespace sonda::test

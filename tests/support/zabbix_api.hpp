@@ -24,7 +24,9 @@ class ZabbixApi {
 };
 
 // Reloads the Zabbix server's configuration cache and waits until the trapper item `key` of
-// `host` takes values (the value sent to find out is 0).
-void reload_zabbix_configuration(const std::string& host, const std::string& key);
+// `host` takes values (the value sent to find out is `value`). Wait on the item created last:
+// a sync between two API calls can hold the first item and not yet the rest.
+void reload_zabbix_configuration(const std::string& host, const std::string& key,
+                                 const std::string& value = "0");
 
 }  // namespace sonda::test

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace sonda {
+
+// What the server did with the values of one or more requests. A server "success" only means
+// the request was read: values for a host or item it does not know, or does not accept from
+// this address, are counted as failed.
+struct ZabbixCounts {
+  std::uint64_t processed = 0;
+  std::uint64_t failed = 0;
+  std::uint64_t total = 0;
+
+  ZabbixCounts& operator+=(const ZabbixCounts& other) {
+    processed += other.processed;
+    failed += other.failed;
+    total += other.total;
+    return *this;
+  }
+};
+
+// The answer to a "sender data" request.
+struct ZabbixReply {
+  std::string response;  // "success" when the request was taken
+  std::string info;      // "processed: 1; failed: 0; total: 1; seconds spent: 0.000044"
+  // Read from `info`; nothing when the server did not give them in that form.
+  std::optional<ZabbixCounts> counts;
+};
+
+// Reads an answer's JSON text; nothing when it is not an object with a text "response".
+std::optional<ZabbixReply> parse_zabbix_reply(std::string_view json);
+
+}  // namespace sonda

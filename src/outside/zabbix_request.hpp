@@ -1,0 +1,28 @@
+#pragma once
+
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "core/field_value.hpp"
+
+namespace sonda {
+
+// One item value of a "sender data" request.
+struct ZabbixItemValue {
+  std::string key;
+  FieldValue value;
+};
+
+// The body of a "sender data" request, as zabbix_sender writes it:
+// {"request":"sender data","data":[{"host":...,"key":...,"value":...},...]}, the values in the
+// given order. A value travels as a JSON string (an integer as its digits, a real number in its
+// shortest round-trip form, a text as itself) or as null when absent; bytes that are not UTF-8
+// become U+FFFD. A date-time has no Zabbix form (InternalError).
+std::string sender_data_body(std::string_view host, std::span<const ZabbixItemValue> values);
+
+// The same for one text value that the call may take over, so that a large one (the discovery
+// document) is copied only into the body.
+std::string sender_data_body(std::string_view host, std::string_view key, std::string&& text);
+
+}  // namespace sonda
