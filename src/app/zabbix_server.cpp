@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <fstream>
 
+#include "app/agent_configuration.hpp"
 #include "app/run_settings.hpp"
 #include "core/errno_text.hpp"
 #include "core/host_port.hpp"
@@ -17,13 +18,6 @@ constexpr std::string_view kEnvironmentVariable = "SONDA_ZABBIX_SERVER";
 constexpr std::string_view kConfigurationVariable = "SONDA_ZABBIX_CONFIG";
 constexpr std::string_view kFallback = "127.0.0.1:10051";
 
-std::string_view trim(std::string_view text) {
-  const auto first = text.find_first_not_of(" \t\r");
-  if (first == std::string_view::npos) return {};
-  const auto last = text.find_last_not_of(" \t\r");
-  return text.substr(first, last - first + 1);
-}
-
 std::string normalized(std::string_view text, const std::string& source) {
   const auto address = parse_host_port(text, kZabbixTrapperPort);
   if (!address) {
@@ -36,20 +30,16 @@ std::string normalized(std::string_view text, const std::string& source) {
 // The first address of the file's ServerActive, with where it stands; nothing when the file
 // cannot be read or has no ServerActive value.
 std::optional<std::string> server_active(const std::string& path) {
-  std::ifstream file(path);
-  if (!file) return std::nullopt;
-  std::string line;
-  for (int number = 1; std::getline(file, line); ++number) {
-    const std::string_view text = trim(line);
-    const auto equals = text.find('=');
-    if (text.starts_with('#') || equals == std::string_view::npos) continue;
-    if (trim(text.substr(0, equals)) != "ServerActive") continue;
-    const std::string_view list = trim(text.substr(equals + 1));
+  const auto lines = read_agent_configuration(path);
+  if (!lines) return std::nullopt;
+  for (const AgentLine& line : *lines) {
+    if (line.key != "ServerActive") continue;
+    const std::string_view list = line.value;
     if (list.empty()) return std::nullopt;
     // A list of servers (",") of clusters (";"): the first one serves.
-    const std::string_view first = trim(list.substr(0, list.find_first_of(",;")));
+    const std::string_view first = trimmed(list.substr(0, list.find_first_of(",;")));
     return normalized(first,
-                      "em " + path + ", linha " + std::to_string(number) + " (ServerActive)");
+                      "em " + path + ", linha " + std::to_string(line.number) + " (ServerActive)");
   }
   return std::nullopt;
 }

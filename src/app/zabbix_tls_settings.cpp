@@ -4,6 +4,7 @@
 #include <fstream>
 #include <map>
 
+#include "app/agent_configuration.hpp"
 #include "app/run_settings.hpp"
 #include "core/errno_text.hpp"
 
@@ -19,13 +20,6 @@ constexpr std::string_view kTlsKeys[] = {
     "TLSConnect",  "TLSPSKIdentity", "TLSPSKFile",          "TLSCAFile",           "TLSCRLFile",
     "TLSCertFile", "TLSKeyFile",     "TLSServerCertIssuer", "TLSServerCertSubject"};
 
-std::string_view trim(std::string_view text) {
-  const auto first = text.find_first_not_of(" \t\r");
-  if (first == std::string_view::npos) return {};
-  const auto last = text.find_last_not_of(" \t\r");
-  return text.substr(first, last - first + 1);
-}
-
 bool is_tls_key(std::string_view key) {
   for (std::string_view known : kTlsKeys) {
     if (key == known) return true;
@@ -35,22 +29,17 @@ bool is_tls_key(std::string_view key) {
 
 // The TLS lines of the file, by name.
 std::map<std::string, std::string, std::less<>> tls_lines(const std::string& path) {
-  std::ifstream file(path);
-  if (!file) {
+  const auto read = read_agent_configuration(path);
+  if (!read) {
     throw ConfigError("não foi possível ler a configuração do Zabbix " + path + ": " +
                       errno_text());
   }
   std::map<std::string, std::string, std::less<>> lines;
-  std::string line;
-  for (int number = 1; std::getline(file, line); ++number) {
-    const std::string_view text = trim(line);
-    const auto equals = text.find('=');
-    if (text.starts_with('#') || equals == std::string_view::npos) continue;
-    const std::string_view key = trim(text.substr(0, equals));
-    if (!is_tls_key(key)) continue;
-    if (!lines.emplace(key, trim(text.substr(equals + 1))).second) {
-      throw ConfigError(std::string(key) + " aparece mais de uma vez em " + path + " (linha " +
-                        std::to_string(number) + "); deixe uma só");
+  for (const AgentLine& line : *read) {
+    if (!is_tls_key(line.key)) continue;
+    if (!lines.emplace(line.key, line.value).second) {
+      throw ConfigError(line.key + " aparece mais de uma vez em " + path + " (linha " +
+                        std::to_string(line.number) + "); deixe uma só");
     }
   }
   return lines;
@@ -81,7 +70,7 @@ std::string read_psk(const std::string& path, const std::string& source) {
   }
   std::string line;
   std::getline(file, line);
-  const std::string_view key = trim(line);
+  const std::string_view key = trimmed(line);
   const bool hexadecimal = key.find_first_not_of("0123456789abcdefABCDEF") == std::string::npos;
   if (!hexadecimal || key.size() < kMinPskDigits || key.size() > kMaxPskDigits) {
     throw ConfigError("o PSK do arquivo de TLSPSKFile " + path + " (de " + source +
