@@ -11,6 +11,7 @@
 #include "support/questdb.hpp"
 #include "support/servers.hpp"
 #include "support/zabbix_api.hpp"
+#include "support/zabbix_history.hpp"
 
 namespace sonda::test {
 namespace {
@@ -63,25 +64,6 @@ ProcessResult batch_run(const std::string& batch) {
   return run_probe(full_form_arguments(settings), options);
 }
 
-// The newest value of an item of the host stored since `since`, once the history syncers have
-// written it.
-std::optional<std::string> stored_value(PgSession& zabbix, const std::string& key,
-                                        std::int64_t since) {
-  for (int i = 0; i < 150; ++i) {
-    for (const std::string table : {"history", "history_uint"}) {
-      const auto rows = zabbix.exec(
-          "SELECT h.value::text FROM " + table +
-          " h JOIN items i ON i.itemid = h.itemid JOIN hosts s ON s.hostid = i.hostid WHERE "
-          "s.host = '" +
-          kHost + "' AND i.key_ = '" + key + "' AND h.clock >= " + std::to_string(since) +
-          " ORDER BY h.clock DESC, h.ns DESC LIMIT 1");
-      if (!rows.empty()) return rows[0][0];
-    }
-    std::this_thread::sleep_for(100ms);
-  }
-  return std::nullopt;
-}
-
 std::size_t discovered_items(PgSession& zabbix) {
   return std::stoul(*zabbix.value(
       "SELECT count(*) FROM items i JOIN hosts s ON s.hostid = i.hostid WHERE s.host = '" + kHost +
@@ -103,9 +85,9 @@ TEST(ZabbixBatchEndToEnd, FirstRunDiscoversSecondRunFillsAndLargeDocumentsArrive
   EXPECT_EQ(first.out, "OK\n");
   EXPECT_NE(first.err.find("recusou 14 de 14 valores por cliente"), std::string::npos) << first.err;
   EXPECT_EQ(std::count(first.err.begin(), first.err.end(), '\n'), 1) << first.err;
-  EXPECT_EQ(stored_value(zabbix, "titulos_totais_em_atraso", start), "6");
-  EXPECT_EQ(stored_value(zabbix, "valor_total_divida", start), "177.5");
-  EXPECT_EQ(stored_value(zabbix, "valor_total_em_aberto", start), "165");
+  EXPECT_EQ(stored_value(zabbix, kHost, "titulos_totais_em_atraso", start), "6");
+  EXPECT_EQ(stored_value(zabbix, kHost, "valor_total_divida", start), "177.5");
+  EXPECT_EQ(stored_value(zabbix, kHost, "valor_total_em_aberto", start), "165");
   for (int i = 0; i < 150 && discovered_items(zabbix) < 10; ++i) std::this_thread::sleep_for(100ms);
   ASSERT_EQ(discovered_items(zabbix), 10u);
   EXPECT_EQ(questdb_rows("bekClientes", kHost).size(), 7u);
@@ -118,10 +100,10 @@ TEST(ZabbixBatchEndToEnd, FirstRunDiscoversSecondRunFillsAndLargeDocumentsArrive
   ASSERT_EQ(second.status, 0) << second.err;
   EXPECT_NE(second.err.find("recusou 2 de 14 valores por cliente"), std::string::npos)
       << second.err;
-  EXPECT_EQ(stored_value(zabbix, "valor_divida[1]", second_start), "157.5");
-  EXPECT_EQ(stored_value(zabbix, "titulos_em_atraso[1]", second_start), "3");
-  EXPECT_EQ(stored_value(zabbix, "valor_divida[3]", second_start), "10");
-  EXPECT_EQ(stored_value(zabbix, "titulos_em_atraso[100]", second_start), "1");
+  EXPECT_EQ(stored_value(zabbix, kHost, "valor_divida[1]", second_start), "157.5");
+  EXPECT_EQ(stored_value(zabbix, kHost, "titulos_em_atraso[1]", second_start), "3");
+  EXPECT_EQ(stored_value(zabbix, kHost, "valor_divida[3]", second_start), "10");
+  EXPECT_EQ(stored_value(zabbix, kHost, "titulos_em_atraso[100]", second_start), "1");
 
   // A document of several MiB goes compressed; the server takes it as one value and discovers
   // from it (one more customer than the fixture has).

@@ -12,6 +12,7 @@
 #include "support/questdb.hpp"
 #include "support/servers.hpp"
 #include "support/zabbix_api.hpp"
+#include "support/zabbix_history.hpp"
 
 namespace sonda::test {
 namespace {
@@ -25,25 +26,6 @@ ProcessResult discovery_run() {
   options.env["SONDA_ZABBIX_SERVER"] = zabbix_server().address;
   options.env["SSL_CERT_FILE"] = questdb_server().ca;
   return run_probe(full_form_arguments(settings), options);
-}
-
-// The newest value of an item of the test host stored since `since` (epoch seconds), from the
-// history table of its type; waits for the server's history syncers.
-std::optional<std::string> stored_value(PgSession& zabbix, const std::string& key,
-                                        std::int64_t since) {
-  for (int i = 0; i < 150; ++i) {
-    for (const std::string table : {"history", "history_uint"}) {
-      const auto rows = zabbix.exec("SELECT h.value::text FROM " + table +
-                                    " h JOIN items i ON i.itemid = h.itemid "
-                                    "JOIN hosts s ON s.hostid = i.hostid WHERE s.host = '" +
-                                    zabbix_server().host + "' AND i.key_ = '" + key +
-                                    "' AND h.clock >= " + std::to_string(since) +
-                                    " ORDER BY h.clock DESC, h.ns DESC LIMIT 1");
-      if (!rows.empty()) return rows[0][0];
-    }
-    std::this_thread::sleep_for(100ms);
-  }
-  return std::nullopt;
 }
 
 std::vector<std::string> discovered_keys(PgSession& zabbix) {
@@ -64,10 +46,10 @@ TEST(ZabbixEndToEnd, TotalsLandDiscoveryCreatesItemsAndTheNextRunFillsThem) {
   const auto first = discovery_run();
   ASSERT_EQ(first.status, 0) << first.err;
   EXPECT_EQ(first.out, "OK\n");
-  EXPECT_EQ(stored_value(zabbix, "titulos_totais_em_atraso", start), "6");
-  EXPECT_EQ(stored_value(zabbix, "valor_total_divida", start), "177.5");
-  EXPECT_EQ(stored_value(zabbix, "titulos_totais_em_aberto", start), "6");
-  EXPECT_EQ(stored_value(zabbix, "valor_total_em_aberto", start), "165");
+  EXPECT_EQ(stored_value(zabbix, zabbix_server().host, "titulos_totais_em_atraso", start), "6");
+  EXPECT_EQ(stored_value(zabbix, zabbix_server().host, "valor_total_divida", start), "177.5");
+  EXPECT_EQ(stored_value(zabbix, zabbix_server().host, "titulos_totais_em_aberto", start), "6");
+  EXPECT_EQ(stored_value(zabbix, zabbix_server().host, "valor_total_em_aberto", start), "165");
 
   // Low-level discovery makes one item pair per customer id.
   const std::vector<std::string> expected = {"titulos_em_atraso[100]", "titulos_em_atraso[1]",
@@ -87,11 +69,12 @@ TEST(ZabbixEndToEnd, TotalsLandDiscoveryCreatesItemsAndTheNextRunFillsThem) {
   const std::int64_t second_start = std::time(nullptr);
   const auto second = discovery_run();
   ASSERT_EQ(second.status, 0) << second.err;
-  EXPECT_EQ(stored_value(zabbix, "valor_divida[1]", second_start), "157.5");
-  EXPECT_EQ(stored_value(zabbix, "titulos_em_atraso[1]", second_start), "3");
-  EXPECT_EQ(stored_value(zabbix, "valor_divida[3]", second_start), "10");
-  EXPECT_EQ(stored_value(zabbix, "titulos_em_atraso[100]", second_start), "1");
-  EXPECT_EQ(stored_value(zabbix, "valor_divida[2]", second_start), "0");
+  EXPECT_EQ(stored_value(zabbix, zabbix_server().host, "valor_divida[1]", second_start), "157.5");
+  EXPECT_EQ(stored_value(zabbix, zabbix_server().host, "titulos_em_atraso[1]", second_start), "3");
+  EXPECT_EQ(stored_value(zabbix, zabbix_server().host, "valor_divida[3]", second_start), "10");
+  EXPECT_EQ(stored_value(zabbix, zabbix_server().host, "titulos_em_atraso[100]", second_start),
+            "1");
+  EXPECT_EQ(stored_value(zabbix, zabbix_server().host, "valor_divida[2]", second_start), "0");
 }
 
 // A host of its own, so that its discovered items cannot meet those of the test above, under a

@@ -12,6 +12,7 @@
 #include "support/servers.hpp"
 #include "support/temp_dir.hpp"
 #include "support/zabbix_api.hpp"
+#include "support/zabbix_history.hpp"
 #include "support/zabbix_tls.hpp"
 
 namespace sonda::test {
@@ -31,30 +32,6 @@ ProcessResult discovery_run(const std::string& host, const std::optional<std::st
     options.env["SONDA_ZABBIX_SERVER"] = zabbix_server().address;
   }
   return run_probe(full_form_arguments(settings), options);
-}
-
-std::optional<std::string> newest_value(PgSession& zabbix, const std::string& host,
-                                        const std::string& key, std::int64_t since) {
-  for (const std::string table : {"history", "history_uint", "history_text"}) {
-    const auto rows =
-        zabbix.exec("SELECT h.value::text FROM " + table +
-                    " h JOIN items i ON i.itemid = h.itemid "
-                    "JOIN hosts s ON s.hostid = i.hostid WHERE s.host = '" +
-                    host + "' AND i.key_ = '" + key + "' AND h.clock >= " + std::to_string(since) +
-                    " ORDER BY h.clock DESC, h.ns DESC LIMIT 1");
-    if (!rows.empty()) return rows[0][0];
-  }
-  return std::nullopt;
-}
-
-// The value stored since `since`, waiting for the server's history syncers.
-std::optional<std::string> stored_value(PgSession& zabbix, const std::string& host,
-                                        const std::string& key, std::int64_t since) {
-  for (int i = 0; i < 150; ++i) {
-    if (auto value = newest_value(zabbix, host, key, since)) return value;
-    std::this_thread::sleep_for(100ms);
-  }
-  return std::nullopt;
 }
 
 std::size_t discovered_items(PgSession& zabbix, const std::string& host) {
