@@ -16,8 +16,8 @@
 #include "console/line_output.hpp"
 #include "core/constants.hpp"
 #include "outside/components.hpp"
-#include "outside/launcher.hpp"
-#include "outside/runtime_limit.hpp"
+#include "outside/process/launcher.hpp"
+#include "outside/process/runtime_limit.hpp"
 
 namespace sonda {
 

@@ -5,7 +5,7 @@
 #include <cstdlib>
 
 #include "app/inherited_settings.hpp"
-#include "outside/launcher.hpp"
+#include "outside/process/launcher.hpp"
 
 namespace sonda {
 

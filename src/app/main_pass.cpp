@@ -12,7 +12,7 @@
 #include "console/version_banner.hpp"
 #include "core/constants.hpp"
 #include "discovery/discovery_clientes.hpp"
-#include "outside/runtime_limit.hpp"
+#include "outside/process/runtime_limit.hpp"
 
 namespace sonda {
 

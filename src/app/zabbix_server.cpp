@@ -8,7 +8,7 @@
 #include "app/run_settings.hpp"
 #include "core/errno_text.hpp"
 #include "core/host_port.hpp"
-#include "outside/zabbix_sender.hpp"
+#include "outside/zabbix/zabbix_sender.hpp"
 
 namespace sonda {
 

@@ -3,7 +3,7 @@
 #include <string>
 
 #include "app/zabbix_server.hpp"
-#include "outside/zabbix_tls.hpp"
+#include "outside/zabbix/zabbix_tls.hpp"
 
 namespace sonda {
 

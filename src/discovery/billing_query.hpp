@@ -5,7 +5,7 @@
 
 #include "core/field_value.hpp"
 #include "core/text_store.hpp"
-#include "outside/pg_connection.hpp"
+#include "outside/postgres/pg_connection.hpp"
 
 namespace sonda {
 

@@ -8,7 +8,7 @@
 #include "console/value_text.hpp"
 #include "discovery/discovery_document.hpp"
 #include "discovery/refused_values.hpp"
-#include "outside/zabbix_sender.hpp"
+#include "outside/zabbix/zabbix_sender.hpp"
 
 namespace sonda {
 

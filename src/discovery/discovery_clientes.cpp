@@ -6,7 +6,7 @@
 #include "discovery/debug_report.hpp"
 #include "discovery/delivery.hpp"
 #include "discovery/phase_times.hpp"
-#include "outside/runtime_limit.hpp"
+#include "outside/process/runtime_limit.hpp"
 #include "timeseries/snapshot_writers.hpp"
 
 namespace sonda {

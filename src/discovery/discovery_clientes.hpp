@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "outside/pg_connection.hpp"
+#include "outside/postgres/pg_connection.hpp"
 #include "timeseries/snapshot_writers.hpp"
 
 namespace sonda {

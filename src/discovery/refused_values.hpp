@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "outside/zabbix_reply.hpp"
+#include "outside/zabbix/zabbix_reply.hpp"
 
 namespace sonda {
 

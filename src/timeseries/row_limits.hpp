@@ -5,7 +5,7 @@
 #include <string>
 
 #include "core/macro_entry.hpp"
-#include "outside/ilp_buffer.hpp"
+#include "outside/questdb/ilp_buffer.hpp"
 #include "timeseries/snapshot_tables.hpp"
 
 namespace sonda {

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "console/line_output.hpp"
-#include "outside/questdb_sender.hpp"
+#include "outside/questdb/questdb_sender.hpp"
 #include "timeseries/row_limits.hpp"
 #include "timeseries/snapshot_tables.hpp"
 #include "timeseries/timestamp.hpp"

@@ -12,7 +12,7 @@
 
 #include "app/discovery_inputs.hpp"
 #include "discovery/billing_statements.hpp"
-#include "outside/runtime_limit.hpp"
+#include "outside/process/runtime_limit.hpp"
 #include "support/fake_server.hpp"
 #include "support/servers.hpp"
 #include "support/values.hpp"

@@ -10,8 +10,8 @@
 
 #include "core/host_port.hpp"
 #include "core/unique_fd.hpp"
-#include "outside/http_client.hpp"
-#include "outside/zabbix_sender.hpp"
+#include "outside/questdb/http_client.hpp"
+#include "outside/zabbix/zabbix_sender.hpp"
 #include "support/process.hpp"
 #include "support/servers.hpp"
 

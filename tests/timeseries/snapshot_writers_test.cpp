@@ -11,7 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "app/discovery_inputs.hpp"
-#include "outside/runtime_limit.hpp"
+#include "outside/process/runtime_limit.hpp"
 #include "support/captured_stderr.hpp"
 #include "support/fake_server.hpp"
 #include "support/questdb.hpp"

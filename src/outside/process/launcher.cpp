@@ -1,0 +1,144 @@
+#include "outside/process/launcher.hpp"
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <ctime>
+
+#include "core/errno_text.hpp"
+#include "core/unique_fd.hpp"
+#include "outside/process/private_file.hpp"
+#include "outside/process/run_lock.hpp"
+
+namespace sonda {
+
+namespace {
+
+// The bytes to hand over, in a memory file: unlike a pipe it never fills up, and unlike an
+// argument it shows in no process list.
+UniqueFd handed_over_file(const std::string& bytes) {
+  UniqueFd fd(::memfd_create("sonda-cobranca-configuracao", MFD_CLOEXEC));
+  if (!fd) throw LaunchError("não foi possível criar o arquivo em memória: " + errno_text());
+  std::string_view left = bytes;
+  while (!left.empty()) {
+    const ssize_t n = ::write(fd.get(), left.data(), left.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      throw LaunchError("não foi possível escrever no arquivo em memória: " + errno_text());
+    }
+    left.remove_prefix(static_cast<std::size_t>(n));
+  }
+  if (::lseek(fd.get(), 0, SEEK_SET) != 0) {
+    throw LaunchError("não foi possível preparar o arquivo em memória: " + errno_text());
+  }
+  return fd;
+}
+
+std::string executable_path() {
+  char path[PATH_MAX];
+  const ssize_t length = ::readlink("/proc/self/exe", path, sizeof path - 1);
+  if (length <= 0) {
+    throw LaunchError("não foi possível localizar o próprio executável: " + errno_text());
+  }
+  return std::string(path, static_cast<std::size_t>(length));
+}
+
+std::string local_time_text() {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  char text[32];
+  std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
+  return text;
+}
+
+void log_line(int fd, const std::string& text) {
+  const std::string line = text + "\n";
+  (void)!::write(fd, line.data(), line.size());
+}
+
+std::string status_text(int status) {
+  if (WIFEXITED(status)) return "status " + std::to_string(WEXITSTATUS(status));
+  if (WIFSIGNALED(status)) return "encerrada pelo sinal " + std::to_string(WTERMSIG(status));
+  return "estado " + std::to_string(status);
+}
+
+// Moves `fd` to the fixed descriptor `target`.
+void place(int fd, int target) {
+  if (fd >= 0) ::dup2(fd, target);
+}
+
+// In the new session: run the program and record how it ended. Never returns.
+[[noreturn]] void watch(const DetachedRun& run, const std::string& program,
+                        std::vector<char*>& argv, int log_fd, int lock_fd, int handed_over_fd) {
+  ::setsid();
+  // Each descriptor first goes above the fixed ones, so that placing one cannot close another.
+  const int log = ::fcntl(log_fd, F_DUPFD_CLOEXEC, 10);
+  const int lock = ::fcntl(lock_fd, F_DUPFD_CLOEXEC, 10);
+  const int handed_over = ::fcntl(handed_over_fd, F_DUPFD_CLOEXEC, 10);
+  place(::open("/dev/null", O_RDONLY | O_CLOEXEC), STDIN_FILENO);
+  place(log, STDOUT_FILENO);
+  place(log, STDERR_FILENO);
+  place(handed_over, kHandedOverFd);
+  place(lock, kRunLockFd);
+  ::close_range(kRunLockFd + 1, ~0U, 0);
+
+  const pid_t child = ::fork();
+  if (child == 0) {
+    ::execv(program.c_str(), argv.data());
+    log_line(STDOUT_FILENO, "=== falha ao executar " + program + ": " + errno_text());
+    ::_exit(127);
+  }
+  ::close(kHandedOverFd);
+  if (child < 0) {
+    log_line(STDOUT_FILENO, "=== falha ao criar o processo: " + errno_text());
+    ::_exit(1);
+  }
+  record_lock_holder(kRunLockFd, child);
+  log_line(STDOUT_FILENO, "=== " + local_time_text() + " início de " + run.description + " (pid " +
+                              std::to_string(child) + ")");
+  int status = 0;
+  while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+  }
+  log_line(STDOUT_FILENO,
+           "=== " + local_time_text() + " fim de " + run.description + ": " + status_text(status));
+  ::_exit(0);
+}
+
+std::string holder_text(pid_t pid) { return pid > 0 ? std::to_string(pid) : "desconhecido"; }
+
+}  // namespace
+
+LaunchOutcome start_detached(const DetachedRun& run) {
+  const UniqueFd log = open_private_file(run.log_path, "o registro");
+  RunLock lock(run.lock_path);
+  if (!lock.try_take()) {
+    log_line(log.get(), "=== " + local_time_text() + " execução anterior ainda em andamento (pid " +
+                            holder_text(lock.holder()) + "): nada iniciado");
+    return LaunchOutcome::already_running;
+  }
+  // Only now that no run writes into it.
+  if (::ftruncate(log.get(), 0) != 0) {
+    throw LaunchError("não foi possível esvaziar o registro " + run.log_path + ": " + errno_text());
+  }
+  const UniqueFd handed_over = handed_over_file(run.handed_over);
+  const std::string program = executable_path();
+
+  std::vector<std::string> texts{run.invocation_name};
+  texts.insert(texts.end(), run.arguments.begin(), run.arguments.end());
+  std::vector<char*> argv;
+  for (std::string& text : texts) argv.push_back(text.data());
+  argv.push_back(nullptr);
+
+  const pid_t watcher = ::fork();
+  if (watcher < 0) throw LaunchError("não foi possível criar o processo: " + errno_text());
+  if (watcher == 0) watch(run, program, argv, log.get(), lock.fd(), handed_over.get());
+  return LaunchOutcome::started;
+}
+
+}  // namespace sonda

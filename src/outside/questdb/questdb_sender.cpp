@@ -1,0 +1,219 @@
+#include "outside/questdb/questdb_sender.hpp"
+
+#include <algorithm>
+#include <cstdlib>
+#include <numeric>
+#include <random>
+#include <thread>
+
+#include <nlohmann/json.hpp>
+
+#include "core/one_line.hpp"
+#include "core/scope_guard.hpp"
+#include "outside/process/runtime_limit.hpp"
+
+namespace sonda {
+
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+bool retriable_status(long status) {
+  switch (status) {
+    case 500:
+    case 502:
+    case 503:
+    case 504:
+    case 507:
+    case 509:
+    case 523:
+    case 524:
+    case 529:
+    case 599:
+      return true;
+    default:
+      return false;
+  }
+}
+
+HttpTls tls_of(const QuestDbConf& conf) {
+  HttpTls tls;
+  tls.verify = conf.tls_verify;
+  // A private CA is trusted the way OpenSSL-based tools trust it: SSL_CERT_FILE, SSL_CERT_DIR.
+  if (const char* file = std::getenv("SSL_CERT_FILE"); file && *file) tls.ca_file = file;
+  if (const char* folder = std::getenv("SSL_CERT_DIR"); folder && *folder) tls.ca_folder = folder;
+  if (conf.tls_roots) tls.ca_file = conf.tls_roots;
+  return tls;
+}
+
+// The message of a refused request, with the server's JSON details when there are some.
+std::string refusal(const std::string& where, const HttpOutcome& outcome) {
+  const std::string status = "HTTP " + std::to_string(outcome.status);
+  if (outcome.status == 401 || outcome.status == 403) {
+    return "o QuestDB em " + where + " recusou o usuário e a senha (" + status +
+           "): confira as credenciais dessa tabela";
+  }
+  if (outcome.status == 404) {
+    return "o endereço " + where + " não aceita o protocolo de linhas do QuestDB (" + status +
+           "): confira o endereço e a porta HTTP do QuestDB";
+  }
+  const auto json = nlohmann::json::parse(outcome.body, nullptr, false);
+  if (json.is_object() && json.contains("message") && json["message"].is_string()) {
+    std::string message = "o QuestDB em " + where + " recusou as linhas (" + status +
+                          "): " + one_line(json["message"].get<std::string>());
+    std::string details;
+    auto detail = [&](const char* key, const char* label) {
+      if (!json.contains(key)) return;
+      const auto& value = json[key];
+      details += (details.empty() ? "" : ", ") + std::string(label) + ": " +
+                 one_line(value.is_string() ? value.get<std::string>() : value.dump());
+    };
+    detail("errorId", "id");
+    detail("code", "código");
+    detail("line", "linha");
+    return details.empty() ? message : message + " [" + details + "]";
+  }
+  const std::string body = one_line(std::string_view(outcome.body).substr(0, 200));
+  return "o QuestDB em " + where + " respondeu " + status + (body.empty() ? "" : ": " + body);
+}
+
+// QuestDB prefixes every refusal of the line protocol with this, whatever its status.
+constexpr std::string_view kParseFailure = "failed to parse line protocol";
+
+// The server's reason for refusing one row, without the parts every refusal repeats
+// ("failed to parse line protocol:errors encountered on line(s):", "error in line 2: ",
+// "write error: bekClientes, errno: -1, error: ").
+std::string row_reason(std::string message) {
+  message = one_line(std::move(message));
+  if (const auto at = message.find("error in line "); at != std::string::npos) {
+    const auto colon = message.find(": ", at);
+    if (colon != std::string::npos) return message.substr(colon + 2);
+  }
+  if (const auto at = message.rfind(", error: "); at != std::string::npos) {
+    return message.substr(at + 9);
+  }
+  if (message.starts_with(kParseFailure)) {
+    message.erase(0, kParseFailure.size());
+    while (!message.empty() && (message.front() == ':' || message.front() == ' ')) {
+      message.erase(0, 1);
+    }
+  }
+  return message;
+}
+
+// The line an answer of QuestDB names (from 1), if it names one.
+std::optional<std::size_t> refused_line(const nlohmann::json& answer) {
+  if (!answer.is_object() || !answer.contains("line")) return std::nullopt;
+  const auto& line = answer["line"];
+  if (!line.is_number_integer() || line.get<std::int64_t>() < 1) return std::nullopt;
+  return static_cast<std::size_t>(line.get<std::int64_t>());
+}
+
+std::string transport_failure(const std::string& where, const HttpOutcome& outcome) {
+  std::string message =
+      "não foi possível enviar ao QuestDB em " + where + ": " + one_line(outcome.failure);
+  if (outcome.certificate) {
+    message += " (certificado não confiável: indique a CA em SSL_CERT_FILE)";
+  }
+  return message;
+}
+
+}  // namespace
+
+QuestDbSender QuestDbSender::from_conf(std::string_view conf) {
+  return QuestDbSender(parse_questdb_conf(conf));
+}
+
+QuestDbSender::QuestDbSender(QuestDbConf conf)
+    : conf_(std::move(conf)),
+      url_(std::string(conf_.transport == QuestDbTransport::https ? "https://" : "http://") +
+           conf_.address.text() + "/write?precision=n"),
+      tls_(tls_of(conf_)),
+      http_(std::make_unique<HttpClient>()) {}
+
+void QuestDbSender::row(std::string_view table, std::span<const IlpField> fields,
+                        TimestampNanos at) {
+  buffer_.add_row(table, fields, at);
+  ++rows_added_;
+  const bool rows_reached = conf_.auto_flush_rows != 0 && buffer_.rows() >= conf_.auto_flush_rows;
+  const bool bytes_reached =
+      conf_.auto_flush_bytes != 0 && buffer_.size() >= conf_.auto_flush_bytes;
+  if (rows_reached || bytes_reached) flush();
+}
+
+void QuestDbSender::flush() {
+  if (buffer_.rows() == 0) return;
+  const ScopeGuard clear([this] { buffer_.clear(); });
+  // Row numbers of what is left in the buffer, made only once a row is refused.
+  std::vector<std::size_t> numbers;
+  for (;;) {
+    const std::optional<LineRefusal> refusal = send(buffer_.text());
+    if (!refusal) {
+      rows_written_ += buffer_.rows();
+      return;
+    }
+    if (refusal->line > buffer_.rows() || rejected_.size() >= kMaxRejectedRows) {
+      throw IngressError(refusal->message);
+    }
+    if (numbers.empty()) {
+      numbers.resize(buffer_.rows());
+      std::iota(numbers.begin(), numbers.end(), rows_added_ - buffer_.rows());
+    }
+    const std::size_t index = refusal->line - 1;
+    rejected_.push_back({numbers[index], refusal->reason});
+    numbers.erase(numbers.begin() + static_cast<std::ptrdiff_t>(index));
+    buffer_.remove_row(index);
+    if (buffer_.rows() == 0) return;
+  }
+}
+
+std::optional<QuestDbSender::LineRefusal> QuestDbSender::send(std::string_view lines) {
+  HttpPost request;
+  request.url = url_;
+  request.body = lines;
+  request.content_type = "text/plain; charset=utf-8";
+  request.username = conf_.username;
+  request.password = conf_.password;
+  request.bearer_token = conf_.token;
+  request.tls = tls_;
+  const auto request_timeout =
+      conf_.request_timeout +
+      std::chrono::milliseconds(conf_.request_min_throughput == 0
+                                    ? 0
+                                    : lines.size() * 1000 / conf_.request_min_throughput);
+  const std::string where = conf_.address.text();
+
+  const auto retry_end = Clock::now() + conf_.retry_timeout;
+  std::minstd_rand jitter(std::random_device{}());
+  auto pause = 10ms;
+  for (;;) {
+    request.timeout = run_deadline::time_left(request_timeout);
+    request.connect_timeout = run_deadline::time_left(kConnectTimeout);
+    const HttpOutcome outcome = http_->post(request);
+    if (outcome.answered && outcome.status >= 200 && outcome.status < 300) return std::nullopt;
+    if (!outcome.answered && outcome.timed_out && run_deadline::passed()) run_deadline::expire();
+
+    bool retriable = outcome.answered ? retriable_status(outcome.status) : !outcome.certificate;
+    if (outcome.answered) {
+      // QuestDB answers some refusals of a row with 500: the row would be refused again.
+      const auto answer = nlohmann::json::parse(outcome.body, nullptr, false);
+      const bool has_message =
+          answer.is_object() && answer.contains("message") && answer["message"].is_string();
+      const std::string message = has_message ? answer["message"].get<std::string>() : "";
+      if (const auto line = refused_line(answer); line && has_message) {
+        return LineRefusal{*line, row_reason(message), refusal(where, outcome)};
+      }
+      if (message.starts_with(kParseFailure)) retriable = false;
+    }
+    const auto wait = pause + std::chrono::milliseconds(static_cast<int>(jitter() % 10) - 5);
+    if (!retriable || Clock::now() + wait > retry_end) {
+      throw IngressError(outcome.answered ? refusal(where, outcome)
+                                          : transport_failure(where, outcome));
+    }
+    std::this_thread::sleep_for(run_deadline::time_left(wait));
+    pause = std::min(pause * 2, std::chrono::milliseconds(1000));
+  }
+}
+
+}  // namespace sonda

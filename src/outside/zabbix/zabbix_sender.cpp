@@ -1,0 +1,138 @@
+#include "outside/zabbix/zabbix_sender.hpp"
+
+#include <optional>
+#include <vector>
+
+#include "core/host_port.hpp"
+#include "outside/net/name_lookup.hpp"
+#include "outside/zabbix/zabbix_connection.hpp"
+#include "outside/zabbix/zabbix_frame.hpp"
+
+namespace sonda {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr std::string_view kAddressAdvice =
+    " (confira o endereço do servidor: SONDA_ZABBIX_SERVER ou o ServerActive do agente)";
+
+// The last server resolved: one run talks to one server.
+struct ResolvedServer {
+  std::string text;
+  std::string where;  // host:port for messages
+  std::vector<SocketAddress> endpoints;
+  std::size_t preferred = 0;  // the endpoint that answered last
+};
+
+ResolvedServer& resolve(const std::string& zabbix_server) {
+  static std::optional<ResolvedServer> cached;
+  if (cached && cached->text == zabbix_server) return *cached;
+
+  const auto address = parse_host_port(zabbix_server, kZabbixTrapperPort);
+  if (!address) {
+    throw ZabbixError("endereço do servidor Zabbix inválido: \"" + zabbix_server + "\"");
+  }
+  LookupResult found =
+      look_up(address->host, std::to_string(address->port),
+              std::chrono::duration_cast<std::chrono::milliseconds>(kZabbixCallTimeout));
+  if (!found.failure.empty()) {
+    throw ZabbixError("não foi possível resolver o servidor Zabbix " + address->host + ": " +
+                      found.failure + std::string(kAddressAdvice));
+  }
+  cached = ResolvedServer{zabbix_server, address->text(), std::move(found.addresses), 0};
+  return *cached;
+}
+
+// Reads one whole answer frame and returns its JSON text.
+std::string read_answer(ZabbixConnection& connection) {
+  std::string inbox;
+  std::optional<std::size_t> size;
+  char buffer[65536];
+  try {
+    while (!size || inbox.size() < *size) {
+      const std::size_t n = connection.read_some(buffer, sizeof buffer);
+      if (n == 0) {
+        // Over TLS, a close before the answer is most often the server refusing the probe's
+        // certificate, which it judges only after the handshake.
+        throw connection.fail((inbox.empty() ? "a conexão foi fechada antes da resposta"
+                                             : "a conexão foi fechada no meio da resposta") +
+                              connection.tls_advice());
+      }
+      inbox.append(buffer, n);
+      if (!size) size = answer_frame_size(inbox);
+    }
+    inbox.resize(*size);  // anything after the answer is no concern of this exchange
+    return answer_payload(inbox);
+  } catch (const ZabbixFrameError& error) {
+    throw connection.fail(error.what());
+  }
+}
+
+// What a request carries, for messages: its key, or the count and the first and last keys.
+std::string described(std::span<const ZabbixItemValue> values) {
+  if (values.size() == 1) return values.front().key;
+  return std::to_string(values.size()) + " valores (" + values.front().key + " a " +
+         values.back().key + ")";
+}
+
+ZabbixCounts exchange(const std::string& zabbix_server, const std::string& what,
+                      std::size_t value_count, std::string&& body) {
+  ResolvedServer& server = resolve(zabbix_server);
+  ZabbixFrame frame;
+  try {
+    frame = frame_request(std::move(body));
+  } catch (const ZabbixFrameError& error) {
+    throw ZabbixError("o envio de " + what + " ao servidor Zabbix: " + error.what());
+  }
+  const auto call_time = zabbix_call_time(frame.header.size() + frame.payload.size());
+  ZabbixConnection connection(server.where, Clock::now() + call_time, call_time);
+  server.preferred = connection.connect(server.endpoints, server.preferred);
+  const std::string_view parts[] = {frame.header, frame.payload};
+  connection.write_all(parts);
+  const std::string answer = read_answer(connection);
+  connection.close_after_answer();
+
+  const auto reply = parse_zabbix_reply(answer);
+  if (!reply) throw connection.fail("resposta sem o campo response");
+  if (reply->response != "success") {
+    throw connection.fail("o envio de " + what + " foi recusado (" + reply->response + ")" +
+                          (reply->info.empty() ? "" : ": " + reply->info));
+  }
+  return reply->counts.value_or(ZabbixCounts{value_count, 0, value_count});
+}
+
+}  // namespace
+
+std::chrono::seconds zabbix_call_time(std::size_t wire_bytes) {
+  return kZabbixCallTimeout +
+         std::chrono::seconds((wire_bytes + kZabbixMinThroughput - 1) / kZabbixMinThroughput);
+}
+
+std::string sender_data_frame(std::string_view host, std::string_view key,
+                              const FieldValue& value) {
+  const ZabbixItemValue item{std::string(key), value};
+  ZabbixFrame frame = frame_request(sender_data_body(host, std::span(&item, 1)));
+  return frame.header + frame.payload;
+}
+
+ZabbixCounts send_zabbix(const std::string& zabbix_server, std::string_view zabbix_host,
+                         std::string_view key, const FieldValue& value) {
+  const ZabbixItemValue item{std::string(key), value};
+  return send_zabbix_values(zabbix_server, zabbix_host, std::span(&item, 1));
+}
+
+ZabbixCounts send_zabbix(const std::string& zabbix_server, std::string_view zabbix_host,
+                         std::string_view key, std::string&& text) {
+  return exchange(zabbix_server, std::string(key), 1,
+                  sender_data_body(zabbix_host, key, std::move(text)));
+}
+
+ZabbixCounts send_zabbix_values(const std::string& zabbix_server, std::string_view zabbix_host,
+                                std::span<const ZabbixItemValue> values) {
+  if (values.empty()) return {};
+  return exchange(zabbix_server, described(values), values.size(),
+                  sender_data_body(zabbix_host, values));
+}
+
+}  // namespace sonda
