@@ -2,6 +2,7 @@
 
 #include <sys/prctl.h>
 
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <new>
@@ -11,10 +12,12 @@
 #include "app/hidden_arguments.hpp"
 #include "app/inherited_settings.hpp"
 #include "app/main_pass.hpp"
+#include "app/outcome_delivery.hpp"
 #include "app/run_settings.hpp"
 #include "app/usage.hpp"
 #include "console/line_output.hpp"
 #include "core/constants.hpp"
+#include "discovery/run_figures.hpp"
 #include "outside/components.hpp"
 #include "outside/process/launcher.hpp"
 #include "outside/process/runtime_limit.hpp"
@@ -30,8 +33,10 @@ constexpr int kStatusUnflushed = 2;
 void report_unexpected(std::string_view kind, std::string_view message) {
   // Whatever the run wrote before failing still reaches standard output, ahead of the diagnostic.
   (void)standard_output().flush();
-  write_error_line("sonda-cobranca: erro inesperado: " + std::string(kind) + ": " +
-                   std::string(message));
+  const std::string line =
+      "sonda-cobranca: erro inesperado: " + std::string(kind) + ": " + std::string(message);
+  write_error_line(line);
+  run_figures::record_error_line(line);
 }
 
 int finish(int status) { return standard_output().flush() ? status : kStatusUnflushed; }
@@ -41,6 +46,7 @@ int guarded_main_pass(const RunSettings& settings, std::string_view invocation_n
   try {
     return finish(main_pass(settings, invocation_name));
   } catch (const TimeoutException& timeout) {
+    run_figures::record_time_limit(timeout.what());
     standard_output().line(timeout.what());
     return finish(kStatusDone);
   } catch (const Failure& failure) {
@@ -53,9 +59,19 @@ int guarded_main_pass(const RunSettings& settings, std::string_view invocation_n
   return kStatusFailure;
 }
 
+// Whether this direct run reports its outcome when it ends: only a discovery run that sends to
+// Zabbix, and only when asked (a background run's outcome is sent by the process that waits for
+// it). Raises ConfigError on a malformed request.
+bool reports_outcome(const RunSettings& settings) {
+  return settings.mode == "discovery_clientes" && settings.zabbix_host.present() &&
+         settings.zabbix_host.value() != "debug" && outcome_requested();
+}
+
 }  // namespace
 
 int run_program(int argc, char** argv) {
+  const auto started = std::chrono::system_clock::now();
+  const auto clock_start = std::chrono::steady_clock::now();
   // The process holds three passwords: no core file may keep them, and no other process of the
   // same user may read them from its memory.
   ::prctl(PR_SET_DUMPABLE, 0);
@@ -76,7 +92,10 @@ int run_program(int argc, char** argv) {
     return finish(kStatusDone);
   }
   std::optional<RunSettings> settings;
-  if (is_inherited_settings_form(arguments)) {
+  const bool background = is_inherited_settings_form(arguments);
+  if (background) {
+    // Figures go to the process that waits for this run from the first failure on.
+    if (is_run_figures_channel(kRunFiguresFd)) run_figures::mirror_to(kRunFiguresFd);
     try {
       settings = read_inherited_settings(kHandedOverFd);
     } catch (const Failure& failure) {
@@ -92,7 +111,24 @@ int run_program(int argc, char** argv) {
     return kStatusFailure;
   }
   hide_password_arguments(argc, argv);
-  return guarded_main_pass(*settings, invocation_name);
+  bool send_outcome = false;
+  if (!background) {
+    try {
+      send_outcome = reports_outcome(*settings);
+    } catch (const Failure& failure) {
+      report_unexpected(failure.kind(), failure.what());
+      return kStatusFailure;
+    }
+  }
+  const int status = guarded_main_pass(*settings, invocation_name);
+  if (send_outcome) {
+    const RunOutcome outcome = outcome_of_exit(status, run_figures::current(), started,
+                                               std::chrono::steady_clock::now() - clock_start);
+    if (auto why = send_run_outcome(settings->zabbix_host.value(), outcome)) {
+      write_error_line("Aviso: " + *why);
+    }
+  }
+  return status;
 }
 
 }  // namespace sonda

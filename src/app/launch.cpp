@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "app/inherited_settings.hpp"
+#include "app/outcome_delivery.hpp"
 #include "outside/process/launcher.hpp"
 
 namespace sonda {
@@ -68,6 +69,14 @@ void launch(const std::string& mode, const RunSettings& settings,
   run.description = "\"" + arguments.front() + "\" para " + zabbix_host;
   run.log_path = launch_log_path(zabbix_host, arguments.front());
   run.lock_path = launch_lock_path(zabbix_host, arguments.front());
+  // However the run ends, its outcome goes to its Zabbix host; a debug run sends nothing.
+  if (zabbix_host != "debug") {
+    run.after_end = [zabbix_host](const EndedRun& ended) {
+      return send_run_outcome(
+          zabbix_host, outcome_of_wait_status(ended.wait_status, parse_run_figures(ended.figures),
+                                              ended.started, ended.duration));
+    };
+  }
   start_detached(run);
 }
 

@@ -24,8 +24,10 @@ std::string launch_lock_path(std::string_view zabbix_host, std::string_view laun
 // Starts, detached, a new run of this program with the same seventeen settings (handed over on
 // an inherited descriptor, never as arguments), whose mode is the text after the first
 // "launch_" of `mode`, and returns at once. While such a run for the same zabbix host and mode
-// is still going, starts nothing and notes it in that run's log. Raises LaunchError when it
-// cannot be started.
+// is still going, starts nothing and notes it in that run's log. Once the run has ended,
+// however it ended, the process that waited for it sends its outcome to the Zabbix item
+// sonda_execucao of the zabbix host (except for the host "debug"), and notes in the log an
+// outcome that was not sent or was refused. Raises LaunchError when it cannot be started.
 void launch(const std::string& mode, const RunSettings& settings, std::string_view invocation_name);
 
 }  // namespace sonda

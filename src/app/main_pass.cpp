@@ -12,6 +12,7 @@
 #include "console/version_banner.hpp"
 #include "core/constants.hpp"
 #include "discovery/discovery_clientes.hpp"
+#include "discovery/run_figures.hpp"
 #include "outside/process/runtime_limit.hpp"
 
 namespace sonda {
@@ -32,6 +33,10 @@ int effective_runtime_limit() {
 
 int main_pass(const RunSettings& settings, std::string_view invocation_name) {
   const auto limit = runtime_limiter(effective_runtime_limit());
+  // A run ended by the backstop still tells the process waiting for it why.
+  if (const auto figures = run_figures::mirror()) {
+    set_backstop_records(*figures, run_figures::time_limit_records(run_deadline::expiry_text()));
+  }
   if (settings.mode == "version") {
     get_version(invocation_name);
     return 0;

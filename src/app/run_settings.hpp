@@ -22,6 +22,9 @@ class Setting {
 
   void assign(std::string text) { value_ = std::move(text); }
 
+  // Whether the command line gave it (the short form gives only the mode).
+  bool present() const { return value_.has_value(); }
+
   // A secret (a password) never shows in any process's arguments or in any message.
   bool secret() const { return kind_ == Kind::secret; }
 

@@ -41,6 +41,8 @@ Variáveis de ambiente:
                              ServerActive e as linhas TLS* da criptografia com o Zabbix
   SONDA_ZABBIX_BATCH         valores por envio ao Zabbix, de 1 (padrão) a 10000
   SONDA_LOG_DIR              pasta dos registros das execuções em segundo plano
+  SONDA_SEND_OUTCOME         1: uma execução direta também envia seu resultado ao item
+                             sonda_execucao (as de segundo plano sempre enviam)
   TMPDIR                     pasta desses registros sem SONDA_LOG_DIR nem uma
                              /var/log/sonda-cobranca gravável (padrão /tmp)
   SSL_CERT_FILE              certificados confiáveis para o QuestDB em HTTPS

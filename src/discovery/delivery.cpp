@@ -50,8 +50,8 @@ void send_to_zabbix(const std::string& zabbix_server, const std::string& zabbix_
   send_customer_values(zabbix_server, zabbix_host, entries, batch);
 }
 
-void send_fixed_values(const std::string& zabbix_server, const std::string& zabbix_host,
-                       const CustomerEntries& entries, std::size_t batch) {
+ZabbixCounts send_fixed_values(const std::string& zabbix_server, const std::string& zabbix_host,
+                               const CustomerEntries& entries, std::size_t batch) {
   const Totals& totals = entries.totals;
   const ZabbixItemValue totals_values[] = {
       {"titulos_totais_em_atraso", totals.titulos_totais_em_atraso},
@@ -69,10 +69,11 @@ void send_fixed_values(const std::string& zabbix_server, const std::string& zabb
   if (auto line = refused_fixed_line(zabbix_host, refused_keys, fixed.failed)) {
     write_error_line(*line);
   }
+  return fixed;
 }
 
-void send_customer_values(const std::string& zabbix_server, const std::string& zabbix_host,
-                          const CustomerEntries& entries, std::size_t batch) {
+ZabbixCounts send_customer_values(const std::string& zabbix_server, const std::string& zabbix_host,
+                                  const CustomerEntries& entries, std::size_t batch) {
   // Per-customer values are many and their items may not exist yet: only their sum is told.
   ZabbixCounts customers;
   std::vector<ZabbixItemValue> pending;
@@ -91,6 +92,7 @@ void send_customer_values(const std::string& zabbix_server, const std::string& z
   }
   send_pending();
   if (auto line = refused_customer_line(zabbix_host, customers)) write_error_line(*line);
+  return customers;
 }
 
 }  // namespace sonda

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "discovery/customer_entries.hpp"
+#include "outside/zabbix/zabbix_reply.hpp"
 
 namespace sonda {
 
@@ -20,12 +21,14 @@ std::string customer_item_key(std::string_view prefix, const FieldValue& id);
 void send_to_zabbix(const std::string& zabbix_server, const std::string& zabbix_host,
                     const CustomerEntries& entries, std::size_t batch = 1);
 
-// The first part of send_to_zabbix: the totals and the discovery document.
-void send_fixed_values(const std::string& zabbix_server, const std::string& zabbix_host,
-                       const CustomerEntries& entries, std::size_t batch);
+// The first part of send_to_zabbix: the totals and the discovery document. Returns what the
+// server counted of them.
+ZabbixCounts send_fixed_values(const std::string& zabbix_server, const std::string& zabbix_host,
+                               const CustomerEntries& entries, std::size_t batch);
 
-// The second part of send_to_zabbix: the per-customer values.
-void send_customer_values(const std::string& zabbix_server, const std::string& zabbix_host,
-                          const CustomerEntries& entries, std::size_t batch);
+// The second part of send_to_zabbix: the per-customer values. Returns what the server counted
+// of them.
+ZabbixCounts send_customer_values(const std::string& zabbix_server, const std::string& zabbix_host,
+                                  const CustomerEntries& entries, std::size_t batch);
 
 }  // namespace sonda

@@ -1,21 +1,37 @@
 #include "discovery/discovery_clientes.hpp"
 
+#include <algorithm>
+
 #include "console/line_output.hpp"
 #include "discovery/billing_query.hpp"
 #include "discovery/customer_entries.hpp"
 #include "discovery/debug_report.hpp"
 #include "discovery/delivery.hpp"
 #include "discovery/phase_times.hpp"
+#include "discovery/run_figures.hpp"
 #include "outside/process/runtime_limit.hpp"
 #include "timeseries/snapshot_writers.hpp"
 
 namespace sonda {
+
+namespace {
+
+// What a writer did, for the run's outcome: its rows, and its error line as the run's first
+// when it is.
+void record_writer(const TableWriteReport& report) {
+  const std::size_t written = std::min(report.written, report.total);
+  run_figures::record_table(report.table, written, report.total - written);
+  if (auto line = error_line(report)) run_figures::record_error_line(*line);
+}
+
+}  // namespace
 
 int discovery_clientes(const DiscoverySettings& settings, const std::string& zabbix_server,
                        std::size_t zabbix_batch) {
   PhaseTimes phases;
   BillingData data = read_billing_data(settings.database, settings.pop_id);
   phases.mark("database");
+  run_figures::record_customers(data.clientes_data.size());
   const std::string& zabbix_host = settings.zabbix_host;
   const CustomerEntries entries = build_customer_entries(data, zabbix_host);
   // Nothing reads the rows again; the entries view their texts, which stay in data.texts.
@@ -27,13 +43,16 @@ int discovery_clientes(const DiscoverySettings& settings, const std::string& zab
     print_debug_report(entries);
     phases.mark("report");
   } else {
-    send_fixed_values(zabbix_server, zabbix_host, entries, zabbix_batch);
+    const ZabbixCounts fixed = send_fixed_values(zabbix_server, zabbix_host, entries, zabbix_batch);
+    run_figures::record_refused_fixed(fixed.failed);
     phases.mark("zabbix_fixos");
-    send_customer_values(zabbix_server, zabbix_host, entries, zabbix_batch);
+    const ZabbixCounts customers =
+        send_customer_values(zabbix_server, zabbix_host, entries, zabbix_batch);
+    run_figures::record_refused_per_customer(customers.failed);
     phases.mark("zabbix_clientes");
-    sendQuestDB(settings.clientes_server, entries.discovery_qdb, data.time_zone);
+    record_writer(sendQuestDB(settings.clientes_server, entries.discovery_qdb, data.time_zone));
     phases.mark("questdb_clientes");
-    sendQuestDBChat(settings.cobranca_server, entries.discovery_qdb, data.time_zone);
+    record_writer(sendQuestDBChat(settings.cobranca_server, entries.discovery_qdb, data.time_zone));
     phases.mark("questdb_cobranca");
     run_deadline::check();
     standard_output().line("OK");

@@ -141,4 +141,6 @@ std::string discovery_document(std::span<const MacroEntry> discovery) {
   return out;
 }
 
+void append_json_string(std::string& out, std::string_view text) { append_string(out, text); }
+
 }  // namespace sonda

@@ -17,4 +17,7 @@ namespace sonda {
 // its length.
 std::string discovery_document(std::span<const MacroEntry> discovery);
 
+// Appends `text` as a JSON string, escaped as in the discovery document.
+void append_json_string(std::string& out, std::string_view text);
+
 }  // namespace sonda

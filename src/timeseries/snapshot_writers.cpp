@@ -43,8 +43,9 @@ std::string unknown_zone(std::string_view name) {
          "ou defina o TimeZone do banco com um nome da base de fusos (ex.: America/Sao_Paulo)";
 }
 
-void write_snapshots(const SnapshotTable& table, const QuestDbServer& server,
-                     std::span<const MacroEntry> descoberta, std::string_view database_zone) {
+TableWriteReport write_snapshots(const SnapshotTable& table, const QuestDbServer& server,
+                                 std::span<const MacroEntry> descoberta,
+                                 std::string_view database_zone) {
   const std::int64_t run_stamp = get_timestamp();
   TableWriteReport report;
   report.table = table.name;
@@ -53,7 +54,7 @@ void write_snapshots(const SnapshotTable& table, const QuestDbServer& server,
   if (!zone) {
     report.failure = unknown_zone(database_zone);
     if (auto line = error_line(report)) write_error_line(*line);
-    return;
+    return report;
   }
 
   // The entry of each row handed to the sender, to name the customers of refused rows.
@@ -89,18 +90,20 @@ void write_snapshots(const SnapshotTable& table, const QuestDbServer& server,
     }
   }
   if (auto line = error_line(report)) write_error_line(*line);
+  return report;
 }
 
 }  // namespace
 
-void sendQuestDB(const QuestDbServer& server, std::span<const MacroEntry> descoberta,
-                 std::string_view database_zone) {
-  write_snapshots(kClientesTable, server, descoberta, database_zone);
+TableWriteReport sendQuestDB(const QuestDbServer& server, std::span<const MacroEntry> descoberta,
+                             std::string_view database_zone) {
+  return write_snapshots(kClientesTable, server, descoberta, database_zone);
 }
 
-void sendQuestDBChat(const QuestDbServer& server, std::span<const MacroEntry> descoberta,
-                     std::string_view database_zone) {
-  write_snapshots(kCobrancaTable, server, descoberta, database_zone);
+TableWriteReport sendQuestDBChat(const QuestDbServer& server,
+                                 std::span<const MacroEntry> descoberta,
+                                 std::string_view database_zone) {
+  return write_snapshots(kCobrancaTable, server, descoberta, database_zone);
 }
 
 }  // namespace sonda

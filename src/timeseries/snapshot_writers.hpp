@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "core/macro_entry.hpp"
+#include "timeseries/write_report.hpp"
 
 namespace sonda {
 
@@ -26,12 +27,13 @@ struct QuestDbServer {
 // again: neither costs the other rows. What was not written, and an ingestion failure, is
 // reported on standard error as one line "Erro: bekClientes: ..." and the writer returns
 // normally; any other failure (an entry without one of the names read, the run's time limit)
-// passes to the caller.
-void sendQuestDB(const QuestDbServer& server, std::span<const MacroEntry> descoberta,
-                 std::string_view database_zone);
+// passes to the caller. Returns what became of the rows, for the run's outcome.
+TableWriteReport sendQuestDB(const QuestDbServer& server, std::span<const MacroEntry> descoberta,
+                             std::string_view database_zone);
 
 // The same for the table bekCobranca of `server`, over plain HTTP.
-void sendQuestDBChat(const QuestDbServer& server, std::span<const MacroEntry> descoberta,
-                     std::string_view database_zone);
+TableWriteReport sendQuestDBChat(const QuestDbServer& server,
+                                 std::span<const MacroEntry> descoberta,
+                                 std::string_view database_zone);
 
 }  // namespace sonda

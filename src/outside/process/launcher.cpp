@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -18,6 +19,9 @@
 namespace sonda {
 
 namespace {
+
+// The name of the memory file on kRunFiguresFd, as /proc shows it to the run.
+constexpr std::string_view kRunFiguresName = "sonda-cobranca-resultado";
 
 // The bytes to hand over, in a memory file: unlike a pipe it never fills up, and unlike an
 // argument it shows in no process list.
@@ -73,6 +77,36 @@ void place(int fd, int target) {
   if (fd >= 0) ::dup2(fd, target);
 }
 
+// An empty memory file on kRunFiguresFd, inherited by the run, which appends to it: a file, not
+// a pipe, so that the run never waits for a reader, and its records outlive it.
+void open_run_figures() {
+  const int fd = ::memfd_create(std::string(kRunFiguresName).c_str(), 0);
+  if (fd < 0) {
+    log_line(STDOUT_FILENO,
+             "=== não foi possível criar o arquivo do resultado da execução: " + errno_text());
+    return;
+  }
+  if (fd != kRunFiguresFd) {
+    ::dup2(fd, kRunFiguresFd);
+    ::close(fd);
+  }
+}
+
+// What the run left on kRunFiguresFd, from its start, up to kMaxRunFiguresBytes.
+std::string read_run_figures() {
+  std::string figures(kMaxRunFiguresBytes, '\0');
+  std::size_t got = 0;
+  while (got < figures.size()) {
+    const ssize_t n =
+        ::pread(kRunFiguresFd, figures.data() + got, figures.size() - got, static_cast<off_t>(got));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    got += static_cast<std::size_t>(n);
+  }
+  figures.resize(got);
+  return figures;
+}
+
 // In the new session: run the program and record how it ended. Never returns.
 [[noreturn]] void watch(const DetachedRun& run, const std::string& program,
                         std::vector<char*>& argv, int log_fd, int lock_fd, int handed_over_fd) {
@@ -87,7 +121,10 @@ void place(int fd, int target) {
   place(handed_over, kHandedOverFd);
   place(lock, kRunLockFd);
   ::close_range(kRunLockFd + 1, ~0U, 0);
+  open_run_figures();
 
+  const auto started = std::chrono::system_clock::now();
+  const auto clock_start = std::chrono::steady_clock::now();
   const pid_t child = ::fork();
   if (child == 0) {
     ::execv(program.c_str(), argv.data());
@@ -105,14 +142,31 @@ void place(int fd, int target) {
   int status = 0;
   while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
   }
+  const std::chrono::duration<double> duration = std::chrono::steady_clock::now() - clock_start;
   log_line(STDOUT_FILENO,
            "=== " + local_time_text() + " fim de " + run.description + ": " + status_text(status));
+  if (run.after_end) {
+    const EndedRun ended{status, started, duration, read_run_figures()};
+    if (auto note = run.after_end(ended))
+      log_line(STDOUT_FILENO, "=== " + local_time_text() + " " + *note);
+  }
   ::_exit(0);
 }
 
 std::string holder_text(pid_t pid) { return pid > 0 ? std::to_string(pid) : "desconhecido"; }
 
 }  // namespace
+
+bool is_run_figures_channel(int fd) {
+  struct stat status {};
+  if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) return false;
+  char target[PATH_MAX];
+  const std::string link = "/proc/self/fd/" + std::to_string(fd);
+  const ssize_t length = ::readlink(link.c_str(), target, sizeof target - 1);
+  if (length <= 0) return false;
+  return std::string_view(target, static_cast<std::size_t>(length))
+      .starts_with("/memfd:" + std::string(kRunFiguresName) + " ");
+}
 
 LaunchOutcome start_detached(const DetachedRun& run) {
   const UniqueFd log = open_private_file(run.log_path, "o registro");

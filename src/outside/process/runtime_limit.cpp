@@ -31,6 +31,9 @@ std::optional<ArmedLimit> g_limit;
 char g_backstop_text[256];
 std::size_t g_backstop_length = 0;
 volatile sig_atomic_t g_backstop_writing = 0;
+char g_backstop_records[512];
+std::size_t g_backstop_records_length = 0;
+volatile sig_atomic_t g_backstop_records_fd = -1;
 volatile sig_atomic_t g_backstop_waits = 0;
 
 // How many times, a second apart, the backstop waits for standard output to stop changing.
@@ -59,6 +62,10 @@ void backstop_handler(int) {
   }
   g_backstop_writing = 1;
   alarm(1);
+  if (g_backstop_records_fd >= 0) {
+    (void)write_all(g_backstop_records_fd,
+                    std::string_view(g_backstop_records, g_backstop_records_length));
+  }
   const bool printed = write_all(STDOUT_FILENO, pending.text);
   const bool timeout_written =
       write_all(STDOUT_FILENO, std::string_view(g_backstop_text, g_backstop_length));
@@ -73,6 +80,7 @@ void set_backstop(std::chrono::seconds after) {
 
 void arm_backstop(std::chrono::seconds limit) {
   g_backstop_writing = 0;
+  g_backstop_records_fd = -1;
   g_backstop_waits = 0;
   const std::string text = timeout_text(limit) + "\n";
   g_backstop_length = std::min(text.size(), sizeof g_backstop_text);
@@ -102,6 +110,13 @@ RuntimeLimiter runtime_limiter(int limit_seconds) {
   return RuntimeLimiter(std::chrono::seconds{limit_seconds});
 }
 
+void set_backstop_records(int fd, std::string_view records) {
+  g_backstop_records_fd = -1;  // the handler never sees a half-copied text
+  g_backstop_records_length = std::min(records.size(), sizeof g_backstop_records);
+  std::memcpy(g_backstop_records, records.data(), g_backstop_records_length);
+  g_backstop_records_fd = fd;
+}
+
 namespace run_deadline {
 
 bool armed() { return g_limit.has_value(); }
@@ -120,8 +135,10 @@ void check() {
   if (passed()) expire();
 }
 
-void expire() {
-  throw TimeoutException(timeout_text(g_limit ? g_limit->limit : std::chrono::seconds{0}));
+void expire() { throw TimeoutException(expiry_text()); }
+
+std::string expiry_text() {
+  return timeout_text(g_limit ? g_limit->limit : std::chrono::seconds{0});
 }
 
 }  // namespace run_deadline

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <string>
+#include <string_view>
 
 #include "core/failure.hpp"
 
@@ -27,6 +28,11 @@ class RuntimeLimiter {
 // Arms the limit of `limit_seconds` for the lifetime of the returned guard.
 [[nodiscard]] RuntimeLimiter runtime_limiter(int limit_seconds);
 
+// Has the backstop of the armed limit also write `records` to `fd` before it ends the process,
+// for the process that waits for this run to learn why it ended. They are copied now (up to
+// 512 bytes): a signal handler cannot build them.
+void set_backstop_records(int fd, std::string_view records);
+
 namespace run_deadline {
 
 // Whether a limit is armed.
@@ -41,6 +47,9 @@ void check();
 
 // Raises TimeoutException now (a wait bounded by time_left() has ended at the limit).
 [[noreturn]] void expire();
+
+// The text of the TimeoutException that the armed limit raises.
+std::string expiry_text();
 
 // Whether the limit has passed.
 bool passed();
