@@ -21,8 +21,9 @@ if [ "${1:-all}" != demo ]; then
     default-jre-headless maven nginx openssl curl
     # test servers: Zabbix 6.0, and zabbix_sender (in zabbix-agent) to compare frames with
     zabbix-server-pgsql zabbix-agent
-    # the Zabbix web frontend, for its API (served by PHP's built-in server)
-    zabbix-frontend-php php-cli php-cgi php-pgsql
+    # the Zabbix web frontend, for its API (served by PHP's built-in server), and a browser that
+    # shows its pages to the tests; the frontend wants the locale of its language
+    zabbix-frontend-php php-cli php-cgi php-pgsql chromium fonts-dejavu-core locales
     # packaging and the manual page check
     dpkg-dev man-db groff-base
   )
@@ -33,11 +34,19 @@ for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||
     missing+=("$package")
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
 
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo="sudo"
-echo "Instalando: ${missing[*]}"
-$sudo apt-get update -qq
-DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends \
-  "${missing[@]}" >/dev/null
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "Instalando: ${missing[*]}"
+  $sudo apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends \
+    "${missing[@]}" >/dev/null
+fi
+
+# The frontend's pages in English and in Brazilian Portuguese, as the tests see them.
+if [ "${1:-all}" != demo ]; then
+  for language in en_US pt_BR; do
+    locale -a | grep -qx "$language.utf8" || $sudo localedef -i "$language" -f UTF-8 "$language.UTF-8"
+  done
+fi

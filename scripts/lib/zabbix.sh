@@ -160,6 +160,9 @@ zbx_frontend_start() {
   local dir=$1
   rm -rf "$dir/frontend"
   cp -a /usr/share/zabbix "$dir/frontend"
+  # Debian links the graphs' font relatively, which the copy would break: graphs without text.
+  ln -sf "$(readlink -f /usr/share/zabbix/assets/fonts/DejaVuSans.ttf)" \
+    "$dir/frontend/assets/fonts/DejaVuSans.ttf"
   # Debian's frontend reads /etc/zabbix/zabbix.conf.php: this copy reads its own.
   sed -i "s|const CONFIG_FILE_PATH = .*|const CONFIG_FILE_PATH = '$dir/frontend/conf/zabbix.conf.php';|" \
     "$dir/frontend/include/classes/core/CConfigFile.php"
