@@ -1,8 +1,10 @@
 // The Zabbix template as an operator uses it: imported through the API of a real Zabbix 6.0,
 // linked to a host, its external check started at once, and the customers discovered from what
 // that check's background run sends.
+#include "support/zabbix_template.hpp"
+
+#include <algorithm>
 #include <chrono>
-#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -19,69 +21,6 @@ using namespace std::chrono_literals;
 using nlohmann::json;
 
 const std::string kHost = "sonda-modelo";
-
-json macro(const std::string& name, const std::string& value, bool secret = false) {
-  return {{"macro", name}, {"value", value}, {"type", secret ? 1 : 0}};
-}
-
-// Waits up to a minute for `ready` to hold.
-template <typename Check>
-bool eventually(Check ready) {
-  for (int i = 0; i < 300; ++i) {
-    if (ready()) return true;
-    std::this_thread::sleep_for(200ms);
-  }
-  return false;
-}
-
-std::string import_template(ZabbixApi& api) {
-  const std::string yaml =
-      read_file(std::string(SONDA_SOURCE_DIR) + "/zabbix/zabbix_template_sonda_cobranca.yaml");
-  const json both = {{"createMissing", true}, {"updateExisting", true}};
-  api.call("configuration.import", {{"format", "yaml"},
-                                    {"source", yaml},
-                                    {"rules",
-                                     {{"groups", {{"createMissing", true}}},
-                                      {"templates", both},
-                                      {"items", both},
-                                      {"discoveryRules", both},
-                                      {"triggers", both}}}});
-  const json templates = api.call(
-      "template.get", {{"output", {"templateid"}}, {"filter", {{"host", {"Sonda Cobranca"}}}}});
-  return templates.at(0).at("templateid").get<std::string>();
-}
-
-std::string create_host(ZabbixApi& api, const std::string& template_id) {
-  const json existing =
-      api.call("host.get", {{"output", {"hostid"}}, {"filter", {{"host", {kHost}}}}});
-  for (const auto& host : existing) api.call("host.delete", json::array({host.at("hostid")}));
-  const PgServer& pg = pg_server();
-  const QuestDbServer& qdb = questdb_server();
-  const json macros = {
-      macro("{$SONDA.DB.IP}", pg.host),
-      macro("{$SONDA.DB.PORT}", pg.port),
-      macro("{$SONDA.DB.NAME}", pg.database),
-      macro("{$SONDA.DB.USER}", pg.user),
-      macro("{$SONDA.DB.PASSWORD}", pg.password, true),
-      macro("{$SONDA.QDB.IP}", qdb.tls_host),
-      macro("{$SONDA.QDB.PORT}", qdb.tls_port),
-      macro("{$SONDA.QDB.USER}", qdb.user),
-      macro("{$SONDA.QDB.PASSWORD}", qdb.password, true),
-      macro("{$SONDA.QDB.CHAT.IP}", qdb.host),
-      macro("{$SONDA.QDB.CHAT.PORT}", qdb.port),
-      macro("{$SONDA.QDB.CHAT.USER}", qdb.user),
-      macro("{$SONDA.QDB.CHAT.PASSWORD}", qdb.password, true),
-  };
-  // An external check runs on the server, but Zabbix wants its host to have an interface.
-  const json interface = {{"type", 1},         {"main", 1}, {"useip", 1},
-                          {"ip", "127.0.0.1"}, {"dns", ""}, {"port", "10050"}};
-  const json created = api.call("host.create", {{"host", kHost},
-                                                {"interfaces", {interface}},
-                                                {"groups", {{{"groupid", "2"}}}},
-                                                {"templates", {{{"templateid", template_id}}}},
-                                                {"macros", macros}});
-  return created.at("hostids").at(0).get<std::string>();
-}
 
 // The host's items as key -> (flags, last value).
 std::map<std::string, std::pair<int, std::string>> items_of(ZabbixApi& api,
@@ -104,7 +43,10 @@ int discovered(const std::map<std::string, std::pair<int, std::string>>& items) 
 TEST(ZabbixTemplate, ImportsLinksAndItsExternalCheckDiscoversTheCustomers) {
   truncate_questdb_tables();
   ZabbixApi api;
-  const std::string host_id = create_host(api, import_template(api));
+  // A low debt threshold, for the debt trigger of the fixture's first customer.
+  const std::string host_id =
+      create_template_host(api, kHost, import_sonda_template(api),
+                           json::array({host_macro("{$SONDA.DIVIDA.MAX}", "150")}));
   reload_zabbix_configuration(kHost, "titulos_totais_em_atraso");
 
   // The template's external check, started now instead of in ten minutes.
@@ -124,6 +66,17 @@ TEST(ZabbixTemplate, ImportsLinksAndItsExternalCheckDiscoversTheCustomers) {
                    ("sonda-cobranca-" + kHost + "-discovery_clientes.log");
   EXPECT_TRUE(eventually([&] { return read_file(log).find("status 0") != std::string::npos; }));
   EXPECT_NE(read_file(log).find("\nOK\n"), std::string::npos) << read_file(log);
+  // Its outcome, sent by the process that waited for it, with the server's own environment.
+  std::vector<std::string> outcomes;
+  EXPECT_TRUE(eventually([&] {
+    outcomes = item_history(api, host_id, "sonda_execucao");
+    return !outcomes.empty();
+  }));
+  ASSERT_EQ(outcomes.size(), 1u);
+  const json outcome = json::parse(outcomes[0]);
+  EXPECT_EQ(outcome.at("situacao"), 0);
+  EXPECT_EQ(outcome.at("clientes"), 7);
+  EXPECT_EQ(outcome.at("erro"), "");
 
   // The totals, once the server's history syncers have stored them.
   auto items = items_of(api, host_id);
@@ -154,13 +107,14 @@ TEST(ZabbixTemplate, ImportsLinksAndItsExternalCheckDiscoversTheCustomers) {
       "item.get",
       {{"hostids", {host_id}}, {"output", {"name"}}, {"filter", {{"key_", "valor_divida[1]"}}}});
   EXPECT_EQ(names.at(0).at("name"), "Dívida de Mercado Estação (00000000000)");
-  EXPECT_TRUE(eventually([&] {
-    const json problems = api.call("problem.get", {{"hostids", {host_id}}, {"output", {"name"}}});
-    for (const auto& problem : problems) {
-      if (problem.at("name") == "Mercado Estação: 3 títulos em atraso") return true;
-    }
-    return false;
-  }));
+  // The amount shows once, with the item's units.
+  for (const std::string name :
+       {"Mercado Estação: 3 títulos em atraso", "Mercado Estação: dívida de 157.5 R$"}) {
+    EXPECT_TRUE(eventually([&] {
+      const auto problems = open_problems(api, host_id);
+      return std::find(problems.begin(), problems.end(), name) != problems.end();
+    })) << name;
+  }
 }
 
 }  // namespace

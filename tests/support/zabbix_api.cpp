@@ -85,17 +85,20 @@ std::string trapper_info(const std::string& host, const std::string& key,
 }  // namespace
 
 void reload_zabbix_configuration(const std::string& host, const std::string& key,
-                                 const std::string& value) {
+                                 const std::string& value, bool taken) {
   const auto result = run_process("/usr/sbin/zabbix_server",
                                   {"-c", zabbix_server().conf, "-R", "config_cache_reload"});
   if (result.status != 0) throw std::runtime_error("config_cache_reload: " + result.err);
   // The reload runs in the background and says nothing when it is done; the trapper taking a
   // value for the item is the sign.
   for (int i = 0; i < 200; ++i) {
-    if (trapper_info(host, key, value).starts_with("processed: 1;")) return;
+    if (trapper_info(host, key, value).starts_with(taken ? "processed: 1;" : "processed: 0;")) {
+      return;
+    }
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
   }
-  throw std::runtime_error("the Zabbix server never took " + key + " of " + host);
+  throw std::runtime_error(std::string("the Zabbix server never ") +
+                           (taken ? "took " : "refused ") + key + " of " + host);
 }
 
 }  // namespace sonda::test

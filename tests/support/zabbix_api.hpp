@@ -24,9 +24,10 @@ class ZabbixApi {
 };
 
 // Reloads the Zabbix server's configuration cache and waits until the trapper item `key` of
-// `host` takes values (the value sent to find out is `value`). Wait on the item created last:
-// a sync between two API calls can hold the first item and not yet the rest.
+// `host` takes values sent unencrypted (the value sent to find out is `value`), or with
+// `taken` false until it refuses them. Wait on the item created last: a sync between two API
+// calls can hold the first item and not yet the rest.
 void reload_zabbix_configuration(const std::string& host, const std::string& key,
-                                 const std::string& value = "0");
+                                 const std::string& value = "0", bool taken = true);
 
 }  // namespace sonda::test

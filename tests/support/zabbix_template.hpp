@@ -1,0 +1,55 @@
+#pragma once
+
+#include <chrono>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "support/zabbix_api.hpp"
+
+namespace sonda::test {
+
+// A host macro for host.create, plain or secret.
+nlohmann::json host_macro(const std::string& name, const std::string& value, bool secret = false);
+
+// Imports (creates or updates) the repository's template through the API, as an operator
+// does, and returns its id.
+std::string import_sonda_template(ZabbixApi& api);
+
+// Creates the host `name` (deleting any earlier one of that name) linked to the template, with
+// an agent interface and the macros that point the probe at the test servers, then `extra`
+// macros; returns its id. The template's items take values once the server has reloaded its
+// configuration (reload_zabbix_configuration).
+std::string create_template_host(ZabbixApi& api, const std::string& name,
+                                 const std::string& template_id,
+                                 const nlohmann::json& extra = nlohmann::json::array());
+
+// The id of `key` on the host.
+std::string item_id(ZabbixApi& api, const std::string& host_id, const std::string& key);
+
+// The stored values of `key` on the host, newest first (at most `limit`).
+std::vector<std::string> item_history(ZabbixApi& api, const std::string& host_id,
+                                      const std::string& key, int limit = 100);
+
+// The names of the host's open problems.
+std::vector<std::string> open_problems(ZabbixApi& api, const std::string& host_id);
+
+// The first open problem of the host whose name starts with `prefix`.
+std::optional<nlohmann::json> open_problem(ZabbixApi& api, const std::string& host_id,
+                                           const std::string& prefix);
+
+// Waits up to `limit` for `ready` to hold, checking every 200 ms.
+template <typename Check>
+bool eventually(Check ready, std::chrono::seconds limit = std::chrono::seconds(60)) {
+  const auto end = std::chrono::steady_clock::now() + limit;
+  while (std::chrono::steady_clock::now() < end) {
+    if (ready()) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  }
+  return ready();
+}
+
+}  // namespace sonda::test
