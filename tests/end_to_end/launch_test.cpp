@@ -1,5 +1,8 @@
 #include "app/launch.hpp"
 
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -8,11 +11,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <mutex>
 #include <thread>
 
 #include <gtest/gtest.h>
 
+#include "app/inherited_settings.hpp"
+#include "core/unique_fd.hpp"
 #include "support/fake_server.hpp"
 #include "support/process.hpp"
 #include "support/temp_dir.hpp"
@@ -307,6 +313,119 @@ TEST(Launch, ALogPathOthersCouldPlantIsRefusedAtOnceAndLeftAsItIs) {
   const auto result = run_probe(full_arguments("launch_version"), options);
   EXPECT_EQ(result.status, 1);
   EXPECT_EQ(read_file(log), "theirs\n");
+}
+
+// Descriptor 3 of a run given the single argument --configuracao-herdada.
+
+// Puts `fd` on descriptor 3 of the child about to start, open across the exec.
+void place_on_descriptor_3(int fd) {
+  if (fd == 3) {
+    ::fcntl(3, F_SETFD, 0);
+  } else if (::dup2(fd, 3) != 3) {
+    ::_exit(126);
+  }
+}
+
+constexpr int kLaunchersSeals = F_SEAL_SEAL | F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE;
+
+// A memory file holding `bytes` (or, empty, of `size` zero bytes that take no memory) with
+// `seals` added.
+UniqueFd memory_file(const std::string& bytes, int seals, off_t size = 0) {
+  UniqueFd fd(::memfd_create("sonda-test", MFD_CLOEXEC | MFD_ALLOW_SEALING));
+  EXPECT_TRUE(fd);
+  EXPECT_EQ(::write(fd.get(), bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+  if (size > 0) {
+    EXPECT_EQ(::ftruncate(fd.get(), size), 0);
+  }
+  EXPECT_EQ(::lseek(fd.get(), 0, SEEK_SET), 0);
+  if (seals != 0) {
+    EXPECT_EQ(::fcntl(fd.get(), F_ADD_SEALS, seals), 0);
+  }
+  return fd;
+}
+
+ProcessResult run_with_descriptor_3(int fd, bool limit_memory = false) {
+  ProcessOptions options;
+  options.prepare_child = [fd, limit_memory] {
+    place_on_descriptor_3(fd);
+#if !defined(__SANITIZE_ADDRESS__)  // whose shadow memory alone passes any such limit
+    if (limit_memory) {
+      const rlimit one_gib{1UL << 30, 1UL << 30};
+      if (::setrlimit(RLIMIT_AS, &one_gib) != 0) ::_exit(126);
+    }
+#else
+    (void)limit_memory;
+#endif
+  };
+  return run_probe({"--configuracao-herdada"}, options);
+}
+
+TEST(InheritedSettings, AreTakenOnlyFromTheLaunchersSealedMemoryFile) {
+  const std::string settings = inherited_settings_text(full_arguments("version"));
+  // What the short form of a mode other than "version" gives.
+  const auto short_form = run_probe({"discovery_clientes"});
+  ASSERT_EQ(short_form.status, 1);
+  ASSERT_NE(short_form.err.find("zabbix_host"), std::string::npos) << short_form.err;
+
+  TempDir folder;
+  const UniqueFd regular(::open(folder.write("settings", settings).c_str(), O_RDONLY | O_CLOEXEC));
+  const UniqueFd unsealed = memory_file(settings, 0);
+  const UniqueFd resizable = memory_file(settings, F_SEAL_SEAL | F_SEAL_WRITE);
+  const std::vector<std::pair<std::string, int>> others = {
+      {"a regular file", regular.get()},
+      {"an unsealed memory file", unsealed.get()},
+      {"a memory file that can still grow", resizable.get()}};
+  for (const auto& [what, fd] : others) {
+    const auto result = run_with_descriptor_3(fd);
+    EXPECT_EQ(result.status, 1) << what;
+    EXPECT_EQ(result.out, "") << what;
+    EXPECT_EQ(result.err, short_form.err) << what;
+  }
+
+  const UniqueFd sealed = memory_file(settings, kLaunchersSeals);
+  const auto result = run_with_descriptor_3(sealed.get());
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_NE(result.out.find(" 2.3.0\n"), std::string::npos) << result.out;
+}
+
+TEST(InheritedSettings, AHugeDescriptor3IsRefusedBeforeItIsRead) {
+  constexpr off_t kThreeGib = off_t{3} << 30;
+  TempDir folder;
+  const std::string path = folder.write("huge", "");
+  ASSERT_EQ(::truncate(path.c_str(), kThreeGib), 0);
+  const UniqueFd regular(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  const UniqueFd sealed = memory_file("", kLaunchersSeals, kThreeGib);
+  const std::vector<std::pair<std::string, int>> huge = {{"a regular file", regular.get()},
+                                                         {"a sealed memory file", sealed.get()}};
+  for (const auto& [what, fd] : huge) {
+    const auto result = run_with_descriptor_3(fd, true);
+    EXPECT_EQ(result.signal, 0) << what;
+    EXPECT_EQ(result.status, 1) << what << ": " << result.err;
+    EXPECT_EQ(result.out, "") << what;
+    EXPECT_LT(result.elapsed, 10s) << what;
+    if (fd == sealed.get()) {
+      EXPECT_NE(result.err.find("ConfigError: não foi possível ler a configuração herdada pela "
+                                "execução em segundo plano: passa de 1 MiB"),
+                std::string::npos)
+          << result.err;
+    }
+  }
+
+  // Nor does a launch hand over more than a run would read: settings of 1.1 MB are refused at
+  // once and nothing is started.
+  TempDir logs;
+  ProcessOptions options;
+  options.env["SONDA_LOG_DIR"] = logs.path().string();
+  options.env["SONDA_ZABBIX_SERVER"] = "127.0.0.1";
+  std::map<int, std::string> large;
+  for (int position = 2; position <= 12; ++position) large[position] = std::string(100000, 'x');
+  const auto launched = run_probe(full_arguments("launch_version", large), options);
+  EXPECT_EQ(launched.status, 1);
+  EXPECT_NE(launched.err.find("LaunchError: as configurações a entregar à execução em segundo "
+                              "plano passam de 1 MiB"),
+            std::string::npos)
+      << launched.err;
+  EXPECT_TRUE(std::filesystem::is_empty(logs.path()));
 }
 
 }  // namespace
