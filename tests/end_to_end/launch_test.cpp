@@ -34,11 +34,25 @@ TEST(Launch, ModeIsTheTextAfterTheFirstMarker) {
   EXPECT_EQ(launched_mode("discovery_launch_"), "");
 }
 
-TEST(Launch, LogFileNameCannotLeaveItsFolder) {
+TEST(Launch, LogFileNameCannotLeaveItsFolderAndIsOneToOne) {
   ::setenv("SONDA_LOG_DIR", "/var/tmp/logs", 1);
   EXPECT_EQ(launch_log_path("../../etc/passwd", "discovery_clientes"),
-            "/var/tmp/logs/sonda-cobranca-.._.._etc_passwd-discovery_clientes.log");
-  EXPECT_EQ(launch_log_path("..", ""), "/var/tmp/logs/sonda-cobranca-_..-_.log");
+            "/var/tmp/logs/sonda-cobranca-.._.._etc_passwd+6fadc99a-discovery_clientes.log");
+  EXPECT_EQ(launch_log_path("..", ""), "/var/tmp/logs/sonda-cobranca-_..+a3d4a70d-_+811c9dc5.log");
+  // A name that fits as it is keeps its plain file name; one altered to fit gets its own.
+  EXPECT_EQ(launch_log_path("isp_a", "discovery_clientes"),
+            "/var/tmp/logs/sonda-cobranca-isp_a-discovery_clientes.log");
+  EXPECT_EQ(launch_lock_path("zabbix-host.example", "version"),
+            "/var/tmp/logs/sonda-cobranca-zabbix-host.example-version.lock");
+  EXPECT_EQ(launch_log_path("isp a", "version"),
+            "/var/tmp/logs/sonda-cobranca-isp_a+6044ea04-version.log");
+  EXPECT_EQ(launch_log_path("isp/a", "version"),
+            "/var/tmp/logs/sonda-cobranca-isp_a+681e92c3-version.log");
+  EXPECT_NE(launch_log_path("Mãe", "version"), launch_log_path("Mõe", "version"));
+  EXPECT_NE(launch_log_path("_", "version"), launch_log_path("", "version"));
+  // The last '-' ends the host: a mode cannot take part of it.
+  EXPECT_EQ(launch_log_path("a", "b-c"), "/var/tmp/logs/sonda-cobranca-a-b_c+805fe961.log");
+  EXPECT_NE(launch_log_path("a", "b-c"), launch_log_path("a-b", "c"));
   ::unsetenv("SONDA_LOG_DIR");
 }
 
@@ -63,7 +77,7 @@ TEST(Launch, StartsADetachedRunWhoseOutputGoesToItsLog) {
   EXPECT_EQ(result.out, "");
   EXPECT_EQ(result.err, "");
 
-  const auto log = logs.path() / "sonda-cobranca-host_1-version.log";
+  const auto log = logs.path() / "sonda-cobranca-host_1+9dd78b04-version.log";
   const std::string content = wait_for(log, "status 0");
   EXPECT_NE(content.find("início de \"version\" para host 1"), std::string::npos) << content;
   EXPECT_NE(content.find(" probe  2.3.0\n"), std::string::npos) << content;
@@ -226,6 +240,46 @@ TEST(Launch, OneBackgroundRunAtATimeAndADeadHolderNeverBlocks) {
   EXPECT_NE(restarted, running);
   EXPECT_EQ(next.find("nada iniciado"), std::string::npos) << next;  // a fresh log
   end_run(restarted);
+}
+
+TEST(Launch, HostsWhoseNamesAFileNameCannotHoldRunSideBySide) {
+  TempDir logs;
+  const HangingDatabase database;
+  ProcessOptions options;
+  options.env["SONDA_LOG_DIR"] = logs.path().string();
+  options.env["SONDA_ZABBIX_SERVER"] = "127.0.0.1";
+  options.env["SONDA_TEST_RUNTIME_LIMIT"] = "20";
+  const std::vector<std::string> hosts = {"isp a", "isp_a", "isp/a"};
+  for (const std::string& host : hosts) {
+    const auto result = run_probe(
+        full_arguments("launch_discovery_clientes", {{4, database.port()}, {17, host}}), options);
+    EXPECT_EQ(result.status, 0) << host;
+    EXPECT_EQ(result.err, "") << host;
+  }
+
+  // Each run holds its lock while it waits on the database: none stands in another's way.
+  std::vector<pid_t> runs;
+  for (const auto& entry : std::filesystem::directory_iterator(logs.path())) {
+    if (entry.path().extension() != ".log") continue;
+    const std::string log = wait_for(entry.path(), "início de");
+    EXPECT_EQ(log.find("nada iniciado"), std::string::npos) << log;
+    runs.push_back(started_pid(log));
+  }
+  ASSERT_EQ(runs.size(), 3u);
+  EXPECT_TRUE(std::filesystem::exists(logs.path() / "sonda-cobranca-isp_a-discovery_clientes.log"));
+  for (const std::string& host : hosts) {
+    int logs_naming_it = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(logs.path())) {
+      if (read_file(entry.path()).find(" para " + host + " (pid ") != std::string::npos) {
+        ++logs_naming_it;
+      }
+    }
+    EXPECT_EQ(logs_naming_it, 1) << host;
+  }
+  std::sort(runs.begin(), runs.end());
+  EXPECT_GT(runs.front(), 0);
+  EXPECT_EQ(std::unique(runs.begin(), runs.end()), runs.end());
+  for (const pid_t run : runs) end_run(run);
 }
 
 TEST(Launch, SettingsReachTheBackgroundRunButNoCommandLineShowsAPassword) {
