@@ -282,6 +282,34 @@ TEST(Launch, HostsWhoseNamesAFileNameCannotHoldRunSideBySide) {
   for (const pid_t run : runs) end_run(run);
 }
 
+TEST(Launch, ALogFolderOthersMayEmptyIsRefusedUnlessSticky) {
+  TempDir logs;
+  ProcessOptions options;
+  options.env["SONDA_LOG_DIR"] = logs.path().string();
+  options.env["SONDA_ZABBIX_SERVER"] = "127.0.0.1";
+  for (const char* mode : {"0777", "0770"}) {
+    ASSERT_EQ(::chmod(logs.path().c_str(), std::strtoul(mode, nullptr, 8)), 0);
+    const auto result = run_probe(full_arguments("launch_version"), options);
+    EXPECT_EQ(result.status, 1) << mode;
+    EXPECT_EQ(result.out, "") << mode;
+    EXPECT_NE(result.err.find("LaunchError: a pasta " + logs.path().string() +
+                              " deixa outros usuários apagarem os arquivos dela (permissões " +
+                              mode + ", sem o bit sticky)"),
+              std::string::npos)
+        << result.err;
+    EXPECT_TRUE(std::filesystem::is_empty(logs.path())) << mode;  // neither log nor lock made
+  }
+
+  // As in /tmp, the sticky bit leaves each file to its owner.
+  ASSERT_EQ(::chmod(logs.path().c_str(), 01777), 0);
+  const auto result = run_probe(full_arguments("launch_version"), options);
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.err, "");
+  const std::string log =
+      wait_for(logs.path() / "sonda-cobranca-zabbix-host-version.log", "status 0");
+  EXPECT_NE(log.find("fim de \"version\" para zabbix-host: status 0"), std::string::npos) << log;
+}
+
 TEST(Launch, SettingsReachTheBackgroundRunButNoCommandLineShowsAPassword) {
   const Launched launched;
   ASSERT_EQ(launched.launch().status, 0);
