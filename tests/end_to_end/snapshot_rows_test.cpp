@@ -10,6 +10,7 @@
 #include "support/process.hpp"
 #include "support/questdb.hpp"
 #include "support/servers.hpp"
+#include "support/temp_dir.hpp"
 
 namespace sonda::test {
 namespace {
@@ -241,6 +242,42 @@ TEST_F(SnapshotRows, DateTimesAreTheInstantsOfTheDatabasesZoneNotTheMachines) {
         const char* due = table == "bekClientes" ? "tempoVencimento" : "dataVencimento";
         EXPECT_EQ(rows[6][due], c.vencimento) << table << " " << c.host << " TZ=" << machine;
       }
+    }
+  }
+}
+
+TEST_F(SnapshotRows, WithoutAZoneDatabaseEveryRowIsReadInTheMachinesZoneWithOneLine) {
+  create("cobranca_sem_tzdata", "UTF8", "America/New_York", kTransitions);
+  // An empty TZDIR: this machine knows no zone by name, as one without tzdata.
+  const TempDir empty_zones;
+  const std::string tzdir = empty_zones.path().string();
+  struct Case {
+    std::string machine_zone, host, told_zone, first_cadastro;
+  };
+  const Case cases[] = {
+      // An offset needs no zone database: the machine reads 12:00 as 03:00 UTC.
+      {"<+09>-9", "sem-tzdata-fixo", "<+09>-9", "2018-07-01T03:00:00.000000Z"},
+      // A zone name it cannot read is UTC, as for the C library.
+      {"America/Sao_Paulo", "sem-tzdata-utc", "UTC", "2018-07-01T12:00:00.000000Z"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.host);
+    FakeZabbix trapper;
+    const auto result =
+        run("cobranca_sem_tzdata", c.host, trapper, {{"TZ", c.machine_zone}, {"TZDIR", tzdir}});
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.out, "OK\n");
+    EXPECT_EQ(result.err,
+              "Aviso: o fuso horário \"America/New_York\" do PostgreSQL não é conhecido nesta "
+              "máquina, que não tem a base de fusos horários: as datas de bekClientes e "
+              "bekCobranca serão lidas no fuso horário desta máquina (" +
+                  c.told_zone + "). Para lê-las no fuso do banco, corrija TZDIR (\"" + tzdir +
+                  "\"), que deve apontar para a base de fusos horários (ex.: "
+                  "/usr/share/zoneinfo).\n");
+    for (const std::string table : {"bekClientes", "bekCobranca"}) {
+      const auto rows = questdb_rows(table, c.host);
+      ASSERT_EQ(rows.size(), 7u) << table;
+      EXPECT_EQ(rows[0]["dataCadastro"], c.first_cadastro) << table;
     }
   }
 }
