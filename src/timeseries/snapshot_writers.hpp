@@ -24,7 +24,8 @@ struct QuestDbServer {
 //
 // A row the table cannot take (a registration date before 1970, an integer beyond INT) is left
 // out before sending, and a row the server refuses is taken out of its request and the rest sent
-// again: neither costs the other rows. What was not written, and an ingestion failure, is
+// again: neither costs the other rows. A refusal that is every row's (a missing table, a column
+// of another type) is an ingestion failure at once. What was not written, and such a failure, is
 // reported on standard error as one line "Erro: bekClientes: ..." and the writer returns
 // normally; any other failure (an entry without one of the names read, the run's time limit)
 // passes to the caller.

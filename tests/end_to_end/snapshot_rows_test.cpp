@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include "support/fake_questdb.hpp"
 #include "support/fake_zabbix.hpp"
 #include "support/process.hpp"
 #include "support/questdb.hpp"
@@ -279,6 +280,46 @@ TEST_F(SnapshotRows, WithoutAZoneDatabaseEveryRowIsReadInTheMachinesZoneWithOneL
       ASSERT_EQ(rows.size(), 7u) << table;
       EXPECT_EQ(rows[0]["dataCadastro"], c.first_cadastro) << table;
     }
+  }
+}
+
+TEST_F(SnapshotRows, ARefusalEveryRowSharesCostsOneRequestTwoAtMostAndOneLine) {
+  struct Case {
+    std::string host, detail;
+    std::size_t requests;
+  };
+  const Case cases[] = {
+      // QuestDB 9's words for a table missing with auto-creation off: one request.
+      {"tabela-ausente",
+       "\\nerror in line 1: table: bekCobranca; table does not exist, creating new tables is "
+       "disabled",
+       1},
+      // Words not known here, at the first line again once the first row is out: two.
+      {"disco-cheio", "write error: bekCobranca, errno: 28, error: disco cheio", 2},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.host);
+    ScriptedQuestDb cobranca({{400, line_refusal(1, "invalid", c.detail)}});
+    RunSettings settings = fixture_settings();
+    settings.zabbix_host.assign(c.host);
+    settings.quest_db_ip_chat.assign("127.0.0.1");
+    settings.quest_db_port_chat.assign(std::to_string(cobranca.port()));
+    FakeZabbix trapper;
+    ProcessOptions options;
+    options.env["SONDA_ZABBIX_SERVER"] = trapper.address();
+    options.env["SSL_CERT_FILE"] = questdb_server().ca;
+    options.env["SONDA_TEST_ROWS_PER_REQUEST"] = "3";  // 7 rows: 3 requests, had all gone well
+    const auto result = run_probe(full_form_arguments(settings), options);
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.out, "OK\n");
+    EXPECT_TRUE(
+        result.err.starts_with("Erro: bekCobranca: 7 de 7 linhas não gravadas (0 "
+                               "gravadas): o QuestDB em 127.0.0.1:" +
+                               std::to_string(cobranca.port()) + " recusou as linhas (HTTP 400): "))
+        << result.err;
+    EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1) << result.err;
+    EXPECT_EQ(cobranca.seen().size(), c.requests);
+    EXPECT_EQ(questdb_rows("bekClientes", c.host).size(), 7u);
   }
 }
 
