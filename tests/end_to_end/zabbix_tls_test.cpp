@@ -109,6 +109,8 @@ TEST(ZabbixTlsEndToEnd, ClearTextRunToAPskOnlyHostIsReportedAsNotKept) {
                              zabbix_tls_setup().psk_host + "\"."))
       << result.err;
   EXPECT_NE(result.err.find("o host exige criptografia."), std::string::npos) << result.err;
+  // Its per-customer values are refused too, with no line of their own.
+  EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1) << result.err;
   std::this_thread::sleep_for(1s);
   EXPECT_EQ(newest_value(zabbix, zabbix_tls_setup().psk_host, "titulos_totais_em_atraso", start),
             std::nullopt);
