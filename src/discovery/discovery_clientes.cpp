@@ -11,6 +11,7 @@
 #include "discovery/run_figures.hpp"
 #include "outside/process/runtime_limit.hpp"
 #include "timeseries/snapshot_writers.hpp"
+#include "timeseries/snapshot_zone.hpp"
 
 namespace sonda {
 
@@ -50,9 +51,10 @@ int discovery_clientes(const DiscoverySettings& settings, const std::string& zab
         send_customer_values(zabbix_server, zabbix_host, entries, zabbix_batch);
     run_figures::record_refused_per_customer(customers.failed);
     phases.mark("zabbix_clientes");
-    record_writer(sendQuestDB(settings.clientes_server, entries.discovery_qdb, data.time_zone));
+    const CivilTimeZone zone = snapshot_time_zone(data.time_zone);
+    record_writer(sendQuestDB(settings.clientes_server, entries.discovery_qdb, zone));
     phases.mark("questdb_clientes");
-    record_writer(sendQuestDBChat(settings.cobranca_server, entries.discovery_qdb, data.time_zone));
+    record_writer(sendQuestDBChat(settings.cobranca_server, entries.discovery_qdb, zone));
     phases.mark("questdb_cobranca");
     run_deadline::check();
     standard_output().line("OK");

@@ -33,29 +33,13 @@ std::optional<std::size_t> rows_per_request() {
   return rows;
 }
 
-std::string unknown_zone(std::string_view name) {
-  if (name.empty()) {
-    return "o PostgreSQL não informou seu fuso horário (TimeZone), sem o qual as datas não têm "
-           "instante";
-  }
-  return "o fuso horário \"" + std::string(name) +
-         "\" do PostgreSQL não é conhecido nesta máquina: instale ou atualize o pacote tzdata, "
-         "ou defina o TimeZone do banco com um nome da base de fusos (ex.: America/Sao_Paulo)";
-}
-
 TableWriteReport write_snapshots(const SnapshotTable& table, const QuestDbServer& server,
                                  std::span<const MacroEntry> descoberta,
-                                 std::string_view database_zone) {
+                                 const CivilTimeZone& zone) {
   const std::int64_t run_stamp = get_timestamp();
   TableWriteReport report;
   report.table = table.name;
   report.total = descoberta.size();
-  const std::optional<CivilTimeZone> zone = CivilTimeZone::load(database_zone);
-  if (!zone) {
-    report.failure = unknown_zone(database_zone);
-    if (auto line = error_line(report)) write_error_line(*line);
-    return report;
-  }
 
   // The entry of each row handed to the sender, to name the customers of refused rows.
   std::vector<std::size_t> entry_of_row;
@@ -70,7 +54,7 @@ TableWriteReport write_snapshots(const SnapshotTable& table, const QuestDbServer
     entry_of_row.reserve(descoberta.size());
     for (std::size_t i = 0; i < descoberta.size(); ++i) {
       const MacroEntry& entry = descoberta[i];
-      const auto row = snapshot_fields(table, entry, run_stamp, *zone, fields);
+      const auto row = snapshot_fields(table, entry, run_stamp, zone, fields);
       if (auto reason = unwritable_reason(table, entry, row)) {
         report.leave_out({entry.at("{#CLIENTE_ID}"), std::move(*reason)});
         continue;
@@ -96,14 +80,14 @@ TableWriteReport write_snapshots(const SnapshotTable& table, const QuestDbServer
 }  // namespace
 
 TableWriteReport sendQuestDB(const QuestDbServer& server, std::span<const MacroEntry> descoberta,
-                             std::string_view database_zone) {
-  return write_snapshots(kClientesTable, server, descoberta, database_zone);
+                             const CivilTimeZone& zone) {
+  return write_snapshots(kClientesTable, server, descoberta, zone);
 }
 
 TableWriteReport sendQuestDBChat(const QuestDbServer& server,
                                  std::span<const MacroEntry> descoberta,
-                                 std::string_view database_zone) {
-  return write_snapshots(kCobrancaTable, server, descoberta, database_zone);
+                                 const CivilTimeZone& zone) {
+  return write_snapshots(kCobrancaTable, server, descoberta, zone);
 }
 
 }  // namespace sonda

@@ -13,8 +13,21 @@ namespace sonda::test {
 // What a fake Zabbix server does with the n-th request (counted from 1). Success counts every
 // value of the request processed; refused counts them all failed, as a real server does for an
 // unknown host; compressed is a success in a zlib-compressed frame; late_close is a success
-// after which the server keeps the connection open until the sender closes it.
-enum class ZabbixAnswer { success, failed, never, drop, garbage, refused, compressed, late_close };
+// after which the server keeps the connection open until the sender closes it; uncounted is a
+// success that counts nothing ("processed: 0; failed: 0; total: 0"); overcounted a success that
+// counts 2^64-1 failed values, whatever was sent.
+enum class ZabbixAnswer {
+  success,
+  failed,
+  never,
+  drop,
+  garbage,
+  refused,
+  compressed,
+  late_close,
+  uncounted,
+  overcounted
+};
 
 // A Zabbix trapper on loopback that records every "sender data" request and answers it as the
 // script says; requests past the script are answered with success.

@@ -13,6 +13,7 @@
 
 #include "core/errno_text.hpp"
 #include "core/unique_fd.hpp"
+#include "outside/process/handed_over_file.hpp"
 #include "outside/process/private_file.hpp"
 #include "outside/process/run_lock.hpp"
 
@@ -22,26 +23,6 @@ namespace {
 
 // The name of the memory file on kRunFiguresFd, as /proc shows it to the run.
 constexpr std::string_view kRunFiguresName = "sonda-cobranca-resultado";
-
-// The bytes to hand over, in a memory file: unlike a pipe it never fills up, and unlike an
-// argument it shows in no process list.
-UniqueFd handed_over_file(const std::string& bytes) {
-  UniqueFd fd(::memfd_create("sonda-cobranca-configuracao", MFD_CLOEXEC));
-  if (!fd) throw LaunchError("não foi possível criar o arquivo em memória: " + errno_text());
-  std::string_view left = bytes;
-  while (!left.empty()) {
-    const ssize_t n = ::write(fd.get(), left.data(), left.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      throw LaunchError("não foi possível escrever no arquivo em memória: " + errno_text());
-    }
-    left.remove_prefix(static_cast<std::size_t>(n));
-  }
-  if (::lseek(fd.get(), 0, SEEK_SET) != 0) {
-    throw LaunchError("não foi possível preparar o arquivo em memória: " + errno_text());
-  }
-  return fd;
-}
 
 std::string executable_path() {
   char path[PATH_MAX];
@@ -147,8 +128,9 @@ std::string read_run_figures() {
            "=== " + local_time_text() + " fim de " + run.description + ": " + status_text(status));
   if (run.after_end) {
     const EndedRun ended{status, started, duration, read_run_figures()};
-    if (auto note = run.after_end(ended))
+    if (auto note = run.after_end(ended)) {
       log_line(STDOUT_FILENO, "=== " + local_time_text() + " " + *note);
+    }
   }
   ::_exit(0);
 }
@@ -169,6 +151,8 @@ bool is_run_figures_channel(int fd) {
 }
 
 LaunchOutcome start_detached(const DetachedRun& run) {
+  // First, so that settings that cannot be handed over leave an earlier run's log as it is.
+  const UniqueFd handed_over = make_handed_over_file(run.handed_over);
   const UniqueFd log = open_private_file(run.log_path, "o registro");
   RunLock lock(run.lock_path);
   if (!lock.try_take()) {
@@ -180,7 +164,6 @@ LaunchOutcome start_detached(const DetachedRun& run) {
   if (::ftruncate(log.get(), 0) != 0) {
     throw LaunchError("não foi possível esvaziar o registro " + run.log_path + ": " + errno_text());
   }
-  const UniqueFd handed_over = handed_over_file(run.handed_over);
   const std::string program = executable_path();
 
   std::vector<std::string> texts{run.invocation_name};

@@ -93,7 +93,7 @@ ZabbixCounts exchange(const std::string& zabbix_server, const std::string& what,
   const std::string answer = read_answer(connection);
   connection.close_after_answer();
 
-  const auto reply = parse_zabbix_reply(answer);
+  const auto reply = parse_zabbix_reply(answer, value_count);
   if (!reply) throw connection.fail("resposta sem o campo response");
   if (reply->response != "success") {
     throw connection.fail("o envio de " + what + " foi recusado (" + reply->response + ")" +
