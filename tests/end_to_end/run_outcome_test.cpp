@@ -56,11 +56,11 @@ class OutcomeHost {
   const std::string& id() const { return id_; }
   const std::filesystem::path& logs() const { return logs_.path(); }
 
-  // Until the server takes the host's values: an empty discovery document, which it takes once
-  // it knows the host's items, and which discovers nothing.
-  void wait_until_known() const {
-    reload_zabbix_configuration(name_, "discovery_clientes", R"({"data": []})");
-  }
+  // Until the server has the whole host.
+  void wait_until_known() { wait_until_server_has_host(api_, id_, name_); }
+
+  // Enables or disables the host's discovery rule, and waits until the server sees it.
+  void enable_discovery(bool enabled) { enable_discovery_rule(api_, id_, name_, enabled); }
 
   // The seventeen settings of a discovery run for this host against the test servers, changed
   // by `change`.
@@ -332,12 +332,7 @@ TEST(RunOutcome, EveryWayABackgroundRunEndsFiresItsTriggerAndTheNextGoodRunResol
 TEST(RunOutcome, DirectRunsReportWhenAskedAndRefusedValuesFireTheirTriggers) {
   OutcomeHost host("sonda-recusas", json::array({kOrphanContract}));
   host.wait_until_known();
-  const json rules =
-      host.api().call("discoveryrule.get", {{"hostids", {host.id()}}, {"output", {"itemid"}}});
-  ASSERT_EQ(rules.size(), 1u);
-  const json rule = rules[0].at("itemid");
-  host.api().call("discoveryrule.update", {{"itemid", rule}, {"status", 1}});
-  reload_zabbix_configuration(host.name(), "discovery_clientes", R"({"data": []})", false);
+  host.enable_discovery(false);
   const auto outcome = [&](std::size_t n) { return host.outcome(n); };
 
   ProcessOptions options = host.options();
@@ -373,8 +368,7 @@ TEST(RunOutcome, DirectRunsReportWhenAskedAndRefusedValuesFireTheirTriggers) {
   EXPECT_EQ(host.opdata(kRefusedTwice), "Recusados na última: 14");
 
   // The rule enabled again: the document is taken, the customers' items come after it.
-  host.api().call("discoveryrule.update", {{"itemid", rule}, {"status", 0}});
-  host.wait_until_known();
+  host.enable_discovery(true);
   EXPECT_EQ(run("1").status, 0);
   EXPECT_EQ(outcome(3).at("zabbix"), json({{"recusados_fixos", 0}, {"recusados_por_cliente", 14}}));
   EXPECT_TRUE(host.problem_resolves(kRefusedFixed + "1 "));

@@ -47,7 +47,7 @@ TEST(ZabbixTemplate, ImportsLinksAndItsExternalCheckDiscoversTheCustomers) {
   const std::string host_id =
       create_template_host(api, kHost, import_sonda_template(api),
                            json::array({host_macro("{$SONDA.DIVIDA.MAX}", "150")}));
-  reload_zabbix_configuration(kHost, "titulos_totais_em_atraso");
+  wait_until_server_has_host(api, host_id, kHost);
 
   // The template's external check, started now instead of in ten minutes.
   const json external = api.call(

@@ -70,6 +70,30 @@ std::string create_template_host(ZabbixApi& api, const std::string& name,
 
 namespace {
 
+// An empty discovery document: the server takes it when it knows the host and its rule is
+// enabled, and it discovers nothing.
+constexpr const char* kNoCustomers = R"({"data": []})";
+
+}  // namespace
+
+void enable_discovery_rule(ZabbixApi& api, const std::string& host_id, const std::string& name,
+                           bool enabled) {
+  const json rules =
+      api.call("discoveryrule.get", {{"hostids", {host_id}}, {"output", {"itemid"}}});
+  api.call("discoveryrule.update",
+           {{"itemid", rules.at(0).at("itemid")}, {"status", enabled ? 0 : 1}});
+  reload_zabbix_configuration(name, "discovery_clientes", kNoCustomers, enabled);
+}
+
+void wait_until_server_has_host(ZabbixApi& api, const std::string& host_id,
+                                const std::string& name) {
+  reload_zabbix_configuration(name, "discovery_clientes", kNoCustomers);
+  enable_discovery_rule(api, host_id, name, false);
+  enable_discovery_rule(api, host_id, name, true);
+}
+
+namespace {
+
 json item_of(ZabbixApi& api, const std::string& host_id, const std::string& key) {
   const json items = api.call(
       "item.get",

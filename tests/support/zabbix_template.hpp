@@ -27,6 +27,17 @@ std::string create_template_host(ZabbixApi& api, const std::string& name,
                                  const std::string& template_id,
                                  const nlohmann::json& extra = nlohmann::json::array());
 
+// Waits until the Zabbix server has the whole host `name` just created. A configuration sync
+// that runs while a host is created (or an earlier one of the same name deleted) may hold part
+// of it, such as its items without its template's macros; a change seen after the host's items
+// were seen comes from a later sync, which has all of it.
+void wait_until_server_has_host(ZabbixApi& api, const std::string& host_id,
+                                const std::string& name);
+
+// Enables or disables the host's discovery rule, and waits until the server sees it.
+void enable_discovery_rule(ZabbixApi& api, const std::string& host_id, const std::string& name,
+                           bool enabled);
+
 // The id of `key` on the host.
 std::string item_id(ZabbixApi& api, const std::string& host_id, const std::string& key);
 
