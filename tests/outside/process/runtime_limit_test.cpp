@@ -2,9 +2,11 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <memory>
 #include <thread>
@@ -13,6 +15,7 @@
 
 #include "console/line_output.hpp"
 #include "discovery/debug_report.hpp"
+#include "discovery/run_figures.hpp"
 #include "outside/net/socket_wait.hpp"
 #include "support/values.hpp"
 
@@ -83,9 +86,14 @@ ChildEnd in_child(Body body) {
   return end;
 }
 
+// The backstop ends the run as the main flow would, and the process waiting for the run still
+// learns, from the records left for it, that the time limit ended it.
 TEST(RuntimeLimit, BackstopEndsACallThatIgnoresTheDeadline) {
-  const ChildEnd end = in_child([] {
+  const int figures = ::memfd_create("figures", 0);
+  ASSERT_GE(figures, 0);
+  const ChildEnd end = in_child([&] {
     const auto limit = runtime_limiter(1);
+    set_backstop_records(figures, run_figures::time_limit_records(run_deadline::expiry_text()));
     ::sleep(30);  // blocks without looking at the deadline
   });
   EXPECT_EQ(end.status, 0);
@@ -93,6 +101,14 @@ TEST(RuntimeLimit, BackstopEndsACallThatIgnoresTheDeadline) {
             "Tempo limite de execução excedido: a execução passou de 1 segundos e foi "
             "interrompida.\n");
   EXPECT_LT(end.elapsed, 4s);
+  std::string left(1024, '\0');
+  left.resize(std::max<ssize_t>(0, ::pread(figures, left.data(), left.size(), 0)));
+  ::close(figures);
+  const RunFigures read = parse_run_figures(left);
+  EXPECT_TRUE(read.time_limit_reached);
+  EXPECT_EQ(read.first_error,
+            "Tempo limite de execução excedido: a execução passou de 1 segundos e foi "
+            "interrompida.");
 }
 
 TEST(RuntimeLimit, LeavingTheGuardDisarmsTheBackstop) {
