@@ -60,14 +60,15 @@ std::vector<MacroEntry> three_entries(std::string_view host) {
   };
 }
 
-// The writers as a run calls them, with the servers of the command line `settings`.
+// The writers as a run calls them, with the servers of the command line `settings` and the
+// probe's settings of this process's environment.
 void write_clientes(const RunSettings& settings, std::span<const MacroEntry> entries,
                     std::string_view zone) {
-  sendQuestDB(clientes_server(settings), entries, zone);
+  sendQuestDB(clientes_server(settings, environment_settings()), entries, zone);
 }
 void write_cobranca(const RunSettings& settings, std::span<const MacroEntry> entries,
                     std::string_view zone) {
-  sendQuestDBChat(cobranca_server(settings), entries, zone);
+  sendQuestDBChat(cobranca_server(settings, environment_settings()), entries, zone);
 }
 
 RunSettings writer_settings() {
