@@ -1,5 +1,7 @@
 #include "app/configuration.hpp"
 
+#include <sstream>
+
 #include <gtest/gtest.h>
 
 #include "app/probe_settings.hpp"
@@ -118,6 +120,31 @@ TEST(Configuration, BatchIsAWholeNumberFromOneToTenThousand) {
                     std::string(wrong) + "\"");
     }
   }
+}
+
+// The example the package installs: as shipped it changes nothing, and each setting it shows,
+// once its line is uncommented, is one the probe takes.
+TEST(Configuration, PackagedExampleIsAllCommentsAndEachSettingItShowsIsTaken) {
+  const std::string example = std::string(SONDA_SOURCE_DIR) + "/packaging/sonda-cobranca.conf";
+  const Configuration shipped = run_configuration(environment({}), example);
+  for (const SettingName& name : kSettingNames) EXPECT_EQ(shipped.find(name.name), nullptr);
+
+  std::string uncommented;
+  std::istringstream lines(test::read_file(example));
+  int shown = 0;
+  for (std::string line; std::getline(lines, line);) {
+    if (line.starts_with("#SONDA_") || line.starts_with("#SSL_")) {
+      uncommented += line.substr(1) + "\n";
+      ++shown;
+    }
+  }
+  TempDir dir;
+  const Configuration all = run_configuration(environment({}), dir.write("all.conf", uncommented));
+  for (const SettingName& name : kSettingNames) {
+    EXPECT_EQ(all.find(name.name) != nullptr, name.place == SettingPlace::anywhere) << name.name;
+  }
+  EXPECT_EQ(shown, 7);
+  EXPECT_EQ(zabbix_batch(all), 1000u);
 }
 
 }  // namespace
