@@ -9,16 +9,18 @@
 #include <span>
 #include <string>
 
+#include "app/configuration.hpp"
 #include "app/hidden_arguments.hpp"
 #include "app/inherited_settings.hpp"
-#include "app/main_pass.hpp"
 #include "app/outcome_delivery.hpp"
+#include "app/probe_settings.hpp"
+#include "app/run_mode.hpp"
 #include "app/run_settings.hpp"
 #include "app/usage.hpp"
 #include "console/line_output.hpp"
 #include "core/constants.hpp"
 #include "discovery/run_figures.hpp"
-#include "outside/components.hpp"
+#include "outside/library_setup.hpp"
 #include "outside/process/launcher.hpp"
 #include "outside/process/runtime_limit.hpp"
 
@@ -42,9 +44,10 @@ void report_unexpected(std::string_view kind, std::string_view message) {
 int finish(int status) { return standard_output().flush() ? status : kStatusUnflushed; }
 
 // The main pass under the runtime limit; every failure is turned into the exit status here.
-int guarded_main_pass(const RunSettings& settings, std::string_view invocation_name) {
+int guarded_run_mode(const RunSettings& settings, const Configuration& environment,
+                     std::string_view invocation_name) {
   try {
-    return finish(main_pass(settings, invocation_name));
+    return finish(run_mode(settings, environment, invocation_name));
   } catch (const TimeoutException& timeout) {
     run_figures::record_time_limit(timeout.what());
     standard_output().line(timeout.what());
@@ -60,11 +63,11 @@ int guarded_main_pass(const RunSettings& settings, std::string_view invocation_n
 }
 
 // Whether this direct run reports its outcome when it ends: only a discovery run that sends to
-// Zabbix, and only when asked (a background run's outcome is sent by the process that waits for
-// it). Raises ConfigError on a malformed request.
-bool reports_outcome(const RunSettings& settings) {
+// Zabbix, and only when SONDA_SEND_OUTCOME asks (a background run's outcome is sent by the
+// process that waits for it). Raises ConfigError on a malformed request.
+bool reports_outcome(const RunSettings& settings, const Configuration& environment) {
   return settings.mode == "discovery_clientes" && settings.zabbix_host.present() &&
-         settings.zabbix_host.value() != "debug" && outcome_requested();
+         settings.zabbix_host.value() != "debug" && sends_outcome(environment);
 }
 
 }  // namespace
@@ -110,22 +113,31 @@ int run_program(int argc, char** argv) {
     return kStatusFailure;
   }
   hide_password_arguments(argc, argv);
+  // Every setting besides the arguments is read here, once, and handed down.
+  const Configuration environment = environment_settings();
   bool send_outcome = false;
   if (!background) {
     try {
-      send_outcome = reports_outcome(*settings);
+      send_outcome = reports_outcome(*settings, environment);
     } catch (const Failure& failure) {
       report_unexpected(failure.kind(), failure.what());
       return kStatusFailure;
     }
   }
-  const int status = guarded_main_pass(*settings, invocation_name);
+  const int status = guarded_run_mode(*settings, environment, invocation_name);
   if (send_outcome) {
+    // After the run's last line, with the settings of the run (its configuration file too).
     const RunOutcome outcome = outcome_of_exit(status, run_figures::current(), started,
                                                std::chrono::steady_clock::now() - clock_start);
-    if (auto why = send_run_outcome(settings->zabbix_host.value(), outcome)) {
-      write_error_line("Aviso: " + *why);
+    std::optional<std::string> why;
+    try {
+      why =
+          send_run_outcome(settings->zabbix_host.value(), run_configuration(environment), outcome);
+    } catch (const Failure& failure) {
+      why = "resultado da execução não enviado ao Zabbix: " + std::string(failure.kind()) + ": " +
+            failure.what();
     }
+    if (why) write_error_line("Aviso: " + *why);
   }
   return status;
 }

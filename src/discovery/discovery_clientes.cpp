@@ -10,6 +10,7 @@
 #include "discovery/phase_times.hpp"
 #include "discovery/run_figures.hpp"
 #include "outside/process/runtime_limit.hpp"
+#include "outside/zabbix/zabbix_sender.hpp"
 #include "timeseries/snapshot_writers.hpp"
 #include "timeseries/snapshot_zone.hpp"
 
@@ -27,13 +28,16 @@ void record_writer(const TableWriteReport& report) {
 
 }  // namespace
 
-int discovery_clientes(const DiscoverySettings& settings, const std::string& zabbix_server,
-                       std::size_t zabbix_batch) {
-  PhaseTimes phases;
+int discovery_clientes(const DiscoverySettings& settings, const ZabbixSettings& zabbix_server) {
+  const std::string& zabbix_host = settings.zabbix_host;
+  // TLS settings that cannot work fail the run here, before the database is read and anything
+  // is sent; the debug report sends nothing and needs none.
+  std::optional<ZabbixSender> sender;
+  if (zabbix_host != "debug") sender.emplace(zabbix_server);
+  PhaseTimes phases(settings.phase_times_file);
   BillingData data = read_billing_data(settings.database, settings.pop_id);
   phases.mark("database");
   run_figures::record_customers(data.clientes_data.size());
-  const std::string& zabbix_host = settings.zabbix_host;
   const CustomerEntries entries = build_customer_entries(data, zabbix_host);
   // Nothing reads the rows again; the entries view their texts, which stay in data.texts.
   data.clientes_data = {};
@@ -44,14 +48,12 @@ int discovery_clientes(const DiscoverySettings& settings, const std::string& zab
     print_debug_report(entries);
     phases.mark("report");
   } else {
-    const ZabbixCounts fixed = send_fixed_values(zabbix_server, zabbix_host, entries, zabbix_batch);
-    run_figures::record_refused_fixed(fixed.failed);
+    run_figures::record_refused_fixed(send_fixed_values(*sender, zabbix_host, entries).failed);
     phases.mark("zabbix_fixos");
-    const ZabbixCounts customers =
-        send_customer_values(zabbix_server, zabbix_host, entries, zabbix_batch);
-    run_figures::record_refused_per_customer(customers.failed);
+    run_figures::record_refused_per_customer(
+        send_customer_values(*sender, zabbix_host, entries).failed);
     phases.mark("zabbix_clientes");
-    const CivilTimeZone zone = snapshot_time_zone(data.time_zone);
+    const CivilTimeZone zone = snapshot_time_zone(data.time_zone, settings.machine_zone);
     record_writer(sendQuestDB(settings.clientes_server, entries.discovery_qdb, zone));
     phases.mark("questdb_clientes");
     record_writer(sendQuestDBChat(settings.cobranca_server, entries.discovery_qdb, zone));

@@ -1,11 +1,10 @@
 #include "timeseries/snapshot_writers.hpp"
 
-#include <charconv>
-#include <cstdlib>
 #include <optional>
 #include <string>
 
 #include "console/line_output.hpp"
+#include "core/macro_names.hpp"
 #include "outside/questdb/questdb_sender.hpp"
 #include "timeseries/row_limits.hpp"
 #include "timeseries/snapshot_tables.hpp"
@@ -15,23 +14,6 @@
 namespace sonda {
 
 namespace {
-
-// Tests make small requests out of few rows with it; a run never sets it.
-constexpr const char* kRowsPerRequestVariable = "SONDA_TEST_ROWS_PER_REQUEST";
-
-// The rows of one request when the tests ask for small ones, else nothing (the client's own).
-std::optional<std::size_t> rows_per_request() {
-  const char* text = std::getenv(kRowsPerRequestVariable);
-  if (text == nullptr || *text == '\0') return std::nullopt;
-  std::size_t rows = 0;
-  const char* end = text + std::char_traits<char>::length(text);
-  const auto [stop, error] = std::from_chars(text, end, rows);
-  if (error != std::errc() || stop != end || rows == 0) {
-    throw ConfigError(std::string(kRowsPerRequestVariable) +
-                      " deve ser um número inteiro de linhas maior que zero");
-  }
-  return rows;
-}
 
 TableWriteReport write_snapshots(const SnapshotTable& table, const QuestDbServer& server,
                                  std::span<const MacroEntry> descoberta,
@@ -48,7 +30,9 @@ TableWriteReport write_snapshots(const SnapshotTable& table, const QuestDbServer
     // Each setting reaches the client whole: a password with ";" in it stays a password.
     QuestDbConf conf =
         questdb_conf_for(table.transport, server.ip, server.port, server.username, server.password);
-    if (const auto rows = rows_per_request()) conf.auto_flush_rows = *rows;
+    if (server.rows_per_request) conf.auto_flush_rows = *server.rows_per_request;
+    if (server.ca_file) conf.tls_roots = server.ca_file;
+    conf.tls_roots_folder = server.ca_folder;
     sender.emplace(std::move(conf));
     SnapshotFields fields;
     entry_of_row.reserve(descoberta.size());
@@ -56,7 +40,7 @@ TableWriteReport write_snapshots(const SnapshotTable& table, const QuestDbServer
       const MacroEntry& entry = descoberta[i];
       const auto row = snapshot_fields(table, entry, run_stamp, zone, fields);
       if (auto reason = unwritable_reason(table, entry, row)) {
-        report.leave_out({entry.at("{#CLIENTE_ID}"), std::move(*reason)});
+        report.leave_out({entry.at(macro::CLIENTE_ID), std::move(*reason)});
         continue;
       }
       entry_of_row.push_back(i);
@@ -70,7 +54,7 @@ TableWriteReport write_snapshots(const SnapshotTable& table, const QuestDbServer
     report.written = sender->rows_written();
     for (const QuestDbSender::RejectedRow& rejected : sender->rejected_rows()) {
       const MacroEntry& entry = descoberta[entry_of_row[rejected.row]];
-      report.leave_out({entry.at("{#CLIENTE_ID}"), "recusada pelo QuestDB: " + rejected.reason});
+      report.leave_out({entry.at(macro::CLIENTE_ID), "recusada pelo QuestDB: " + rejected.reason});
     }
   }
   if (auto line = error_line(report)) write_error_line(*line);

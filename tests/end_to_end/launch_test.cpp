@@ -19,6 +19,7 @@
 
 #include "app/inherited_settings.hpp"
 #include "core/unique_fd.hpp"
+#include "core/version.hpp"
 #include "support/fake_server.hpp"
 #include "support/process.hpp"
 #include "support/temp_dir.hpp"
@@ -35,25 +36,25 @@ TEST(Launch, ModeIsTheTextAfterTheFirstMarker) {
 }
 
 TEST(Launch, LogFileNameCannotLeaveItsFolderAndIsOneToOne) {
-  ::setenv("SONDA_LOG_DIR", "/var/tmp/logs", 1);
-  EXPECT_EQ(launch_log_path("../../etc/passwd", "discovery_clientes"),
+  const std::optional<std::string> folder = "/var/tmp/logs";
+  EXPECT_EQ(launch_log_path(folder, "../../etc/passwd", "discovery_clientes"),
             "/var/tmp/logs/sonda-cobranca-.._.._etc_passwd+6fadc99a-discovery_clientes.log");
-  EXPECT_EQ(launch_log_path("..", ""), "/var/tmp/logs/sonda-cobranca-_..+a3d4a70d-_+811c9dc5.log");
+  EXPECT_EQ(launch_log_path(folder, "..", ""),
+            "/var/tmp/logs/sonda-cobranca-_..+a3d4a70d-_+811c9dc5.log");
   // A name that fits as it is keeps its plain file name; one altered to fit gets its own.
-  EXPECT_EQ(launch_log_path("isp_a", "discovery_clientes"),
+  EXPECT_EQ(launch_log_path(folder, "isp_a", "discovery_clientes"),
             "/var/tmp/logs/sonda-cobranca-isp_a-discovery_clientes.log");
-  EXPECT_EQ(launch_lock_path("zabbix-host.example", "version"),
+  EXPECT_EQ(launch_lock_path(folder, "zabbix-host.example", "version"),
             "/var/tmp/logs/sonda-cobranca-zabbix-host.example-version.lock");
-  EXPECT_EQ(launch_log_path("isp a", "version"),
+  EXPECT_EQ(launch_log_path(folder, "isp a", "version"),
             "/var/tmp/logs/sonda-cobranca-isp_a+6044ea04-version.log");
-  EXPECT_EQ(launch_log_path("isp/a", "version"),
+  EXPECT_EQ(launch_log_path(folder, "isp/a", "version"),
             "/var/tmp/logs/sonda-cobranca-isp_a+681e92c3-version.log");
-  EXPECT_NE(launch_log_path("Mãe", "version"), launch_log_path("Mõe", "version"));
-  EXPECT_NE(launch_log_path("_", "version"), launch_log_path("", "version"));
+  EXPECT_NE(launch_log_path(folder, "Mãe", "version"), launch_log_path(folder, "Mõe", "version"));
+  EXPECT_NE(launch_log_path(folder, "_", "version"), launch_log_path(folder, "", "version"));
   // The last '-' ends the host: a mode cannot take part of it.
-  EXPECT_EQ(launch_log_path("a", "b-c"), "/var/tmp/logs/sonda-cobranca-a-b_c+805fe961.log");
-  EXPECT_NE(launch_log_path("a", "b-c"), launch_log_path("a-b", "c"));
-  ::unsetenv("SONDA_LOG_DIR");
+  EXPECT_EQ(launch_log_path(folder, "a", "b-c"), "/var/tmp/logs/sonda-cobranca-a-b_c+805fe961.log");
+  EXPECT_NE(launch_log_path(folder, "a", "b-c"), launch_log_path(folder, "a-b", "c"));
 }
 
 // Waits until the file holds `text`, for at most ten seconds.
@@ -71,6 +72,7 @@ TEST(Launch, StartsADetachedRunWhoseOutputGoesToItsLog) {
   ProcessOptions options;
   options.env["SONDA_LOG_DIR"] = logs.path().string();
   options.env["SONDA_ZABBIX_SERVER"] = "127.0.0.1";
+  options.env["SONDA_ZABBIX_BATCH"] = "abc";  // no concern of the launcher, nor of "version"
   options.argv0 = "./probe";
   const auto result = run_probe(full_arguments("xlaunch_version", {{17, "host 1"}}), options);
   EXPECT_EQ(result.status, 0);
@@ -80,7 +82,7 @@ TEST(Launch, StartsADetachedRunWhoseOutputGoesToItsLog) {
   const auto log = logs.path() / "sonda-cobranca-host_1+9dd78b04-version.log";
   const std::string content = wait_for(log, "status 0");
   EXPECT_NE(content.find("início de \"version\" para host 1"), std::string::npos) << content;
-  EXPECT_NE(content.find(" probe  2.3.0\n"), std::string::npos) << content;
+  EXPECT_NE(content.find(" probe  " + std::string(VERSION) + "\n"), std::string::npos) << content;
   EXPECT_NE(content.find("fim de \"version\" para host 1: status 0"), std::string::npos);
   EXPECT_EQ(content.find("senha"), std::string::npos);
   EXPECT_EQ(std::filesystem::status(log).permissions() & std::filesystem::perms::all,
@@ -467,7 +469,7 @@ TEST(InheritedSettings, AreTakenOnlyFromTheLaunchersSealedMemoryFile) {
   const UniqueFd sealed = memory_file(settings, kLaunchersSeals);
   const auto result = run_with_descriptor_3(sealed.get());
   EXPECT_EQ(result.status, 0) << result.err;
-  EXPECT_NE(result.out.find(" 2.3.0\n"), std::string::npos) << result.out;
+  EXPECT_NE(result.out.find(" " + std::string(VERSION) + "\n"), std::string::npos) << result.out;
 }
 
 TEST(InheritedSettings, AHugeDescriptor3IsRefusedBeforeItIsRead) {

@@ -40,7 +40,7 @@ std::string create_template_host(ZabbixApi& api, const std::string& name,
       api.call("host.get", {{"output", {"hostid"}}, {"filter", {{"host", {name}}}}});
   for (const auto& host : existing) api.call("host.delete", json::array({host.at("hostid")}));
   const PgServer& pg = pg_server();
-  const QuestDbServer& qdb = questdb_server();
+  const TestQuestDb& qdb = questdb_server();
   json macros = {
       host_macro("{$SONDA.DB.IP}", pg.host),
       host_macro("{$SONDA.DB.PORT}", pg.port),

@@ -7,6 +7,7 @@
 #include "outside/net/name_lookup.hpp"
 #include "outside/zabbix/zabbix_connection.hpp"
 #include "outside/zabbix/zabbix_frame.hpp"
+#include "outside/zabbix/zabbix_tls.hpp"
 
 namespace sonda {
 
@@ -17,32 +18,39 @@ using Clock = std::chrono::steady_clock;
 constexpr std::string_view kAddressAdvice =
     " (confira o endereço do servidor: SONDA_ZABBIX_SERVER ou o ServerActive do agente)";
 
-// The last server resolved: one run talks to one server.
-struct ResolvedServer {
-  std::string text;
+}  // namespace
+
+// The server the values go to, once resolved.
+struct ZabbixSender::Server {
   std::string where;  // host:port for messages
   std::vector<SocketAddress> endpoints;
   std::size_t preferred = 0;  // the endpoint that answered last
 };
 
-ResolvedServer& resolve(const std::string& zabbix_server) {
-  static std::optional<ResolvedServer> cached;
-  if (cached && cached->text == zabbix_server) return *cached;
-
-  const auto address = parse_host_port(zabbix_server, kZabbixTrapperPort);
-  if (!address) {
-    throw ZabbixError("endereço do servidor Zabbix inválido: \"" + zabbix_server + "\"");
+ZabbixSender::ZabbixSender(ZabbixSettings settings)
+    : settings_(std::move(settings)), tls_(std::make_unique<ZabbixTlsContext>(settings_.tls)) {
+  if (settings_.destinations.empty() || settings_.destinations.front().nodes.empty()) {
+    throw InternalError("configuração do Zabbix sem servidor");
   }
+}
+
+ZabbixSender::~ZabbixSender() = default;
+
+ZabbixSender::Server& ZabbixSender::server() {
+  if (server_) return *server_;
+  const HostPort& address = settings_.destinations.front().nodes.front();
   LookupResult found =
-      look_up(address->host, std::to_string(address->port),
+      look_up(address.host, std::to_string(address.port),
               std::chrono::duration_cast<std::chrono::milliseconds>(kZabbixCallTimeout));
   if (!found.failure.empty()) {
-    throw ZabbixError("não foi possível resolver o servidor Zabbix " + address->host + ": " +
+    throw ZabbixError("não foi possível resolver o servidor Zabbix " + address.host + ": " +
                       found.failure + std::string(kAddressAdvice));
   }
-  cached = ResolvedServer{zabbix_server, address->text(), std::move(found.addresses), 0};
-  return *cached;
+  server_ = std::make_unique<Server>(Server{address.text(), std::move(found.addresses), 0});
+  return *server_;
 }
+
+namespace {
 
 // Reads one whole answer frame and returns its JSON text.
 std::string read_answer(ZabbixConnection& connection) {
@@ -76,9 +84,11 @@ std::string described(std::span<const ZabbixItemValue> values) {
          values.back().key + ")";
 }
 
-ZabbixCounts exchange(const std::string& zabbix_server, const std::string& what,
-                      std::size_t value_count, std::string&& body) {
-  ResolvedServer& server = resolve(zabbix_server);
+}  // namespace
+
+ZabbixCounts ZabbixSender::exchange(const std::string& what, std::size_t value_count,
+                                    std::string&& body) {
+  Server& server = this->server();
   ZabbixFrame frame;
   try {
     frame = frame_request(std::move(body));
@@ -86,7 +96,7 @@ ZabbixCounts exchange(const std::string& zabbix_server, const std::string& what,
     throw ZabbixError("o envio de " + what + " ao servidor Zabbix: " + error.what());
   }
   const auto call_time = zabbix_call_time(frame.header.size() + frame.payload.size());
-  ZabbixConnection connection(server.where, Clock::now() + call_time, call_time);
+  ZabbixConnection connection(server.where, Clock::now() + call_time, call_time, tls_.get());
   server.preferred = connection.connect(server.endpoints, server.preferred);
   const std::string_view parts[] = {frame.header, frame.payload};
   connection.write_all(parts);
@@ -102,8 +112,6 @@ ZabbixCounts exchange(const std::string& zabbix_server, const std::string& what,
   return reply->counts.value_or(ZabbixCounts{value_count, 0, value_count});
 }
 
-}  // namespace
-
 std::chrono::seconds zabbix_call_time(std::size_t wire_bytes) {
   return kZabbixCallTimeout +
          std::chrono::seconds((wire_bytes + kZabbixMinThroughput - 1) / kZabbixMinThroughput);
@@ -116,23 +124,23 @@ std::string sender_data_frame(std::string_view host, std::string_view key,
   return frame.header + frame.payload;
 }
 
-ZabbixCounts send_zabbix(const std::string& zabbix_server, std::string_view zabbix_host,
+ZabbixCounts send_zabbix(ZabbixSender& zabbix_server, std::string_view zabbix_host,
                          std::string_view key, const FieldValue& value) {
   const ZabbixItemValue item{std::string(key), value};
   return send_zabbix_values(zabbix_server, zabbix_host, std::span(&item, 1));
 }
 
-ZabbixCounts send_zabbix(const std::string& zabbix_server, std::string_view zabbix_host,
+ZabbixCounts send_zabbix(ZabbixSender& zabbix_server, std::string_view zabbix_host,
                          std::string_view key, std::string&& text) {
-  return exchange(zabbix_server, std::string(key), 1,
-                  sender_data_body(zabbix_host, key, std::move(text)));
+  return zabbix_server.exchange(std::string(key), 1,
+                                sender_data_body(zabbix_host, key, std::move(text)));
 }
 
-ZabbixCounts send_zabbix_values(const std::string& zabbix_server, std::string_view zabbix_host,
+ZabbixCounts send_zabbix_values(ZabbixSender& zabbix_server, std::string_view zabbix_host,
                                 std::span<const ZabbixItemValue> values) {
   if (values.empty()) return {};
-  return exchange(zabbix_server, described(values), values.size(),
-                  sender_data_body(zabbix_host, values));
+  return zabbix_server.exchange(described(values), values.size(),
+                                sender_data_body(zabbix_host, values));
 }
 
 }  // namespace sonda
