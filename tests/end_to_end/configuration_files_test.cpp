@@ -82,8 +82,15 @@ TEST(ConfigurationFiles, TemplateStartedRunTakesItsSettingsFromTheDefaultFile) {
       wait_for(logs.path() / "sonda-cobranca-sonda-arquivo-discovery_clientes.log", "status 0");
   EXPECT_NE(log.find("\nOK\n"), std::string::npos) << log;
   EXPECT_EQ(log.find("Erro"), std::string::npos) << log;  // the CA came from the file too
-  // The four totals in one request, the document alone, the 2 × 7 customer values in one.
-  EXPECT_EQ(trapper.request_sizes(), (std::vector<std::size_t>{4, 1, 14}));
+  // The four totals in one request, the document alone, the 2 × 7 customer values in one, then
+  // the run's outcome, sent by the process that waited for it to the same server.
+  for (int i = 0; i < 200 && trapper.request_sizes().size() < 4; ++i) {
+    std::this_thread::sleep_for(50ms);
+  }
+  EXPECT_EQ(trapper.request_sizes(), (std::vector<std::size_t>{4, 1, 14, 1}));
+  const auto items = trapper.items();
+  ASSERT_FALSE(items.empty());
+  EXPECT_EQ(items.back().at("key"), "sonda_execucao");
 }
 
 // The agent's own PSK belongs to the agent's host: a run that was not given the file with
