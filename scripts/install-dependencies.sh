@@ -23,6 +23,8 @@ if [ "${1:-all}" != demo ]; then
     zabbix-server-pgsql zabbix-agent
     # the Zabbix web frontend, for its API (served by PHP's built-in server)
     zabbix-frontend-php php-cli php-cgi php-pgsql
+    # test servers: Zabbix 7.0 LTS, from Debian 13's packages in a system of its own
+    debootstrap
     # packaging and the manual page check
     dpkg-dev man-db groff-base
   )
@@ -33,11 +35,16 @@ for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||
     missing+=("$package")
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
-
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo="sudo"
-echo "Instalando: ${missing[*]}"
-$sudo apt-get update -qq
-DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends \
-  "${missing[@]}" >/dev/null
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "Instalando: ${missing[*]}"
+  $sudo apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends \
+    "${missing[@]}" >/dev/null
+fi
+
+# Zabbix 7.0 LTS for the tests: built once, then kept under /var/cache/sonda-cobranca.
+if [ "${1:-all}" != demo ]; then
+  $sudo bash -c 'cd "$1" && source scripts/lib/zabbix7.sh && zbx7_install' _ "$(cd "$(dirname "$0")/.." && pwd)"
+fi

@@ -1,6 +1,6 @@
-// The Zabbix template as an operator uses it: imported through the API of a real Zabbix 6.0,
-// linked to a host, its external check started at once, and the customers discovered from what
-// that check's background run sends.
+// The Zabbix template as an operator uses it: imported through the API of a real Zabbix 6.0 and
+// of a real Zabbix 7.0 LTS, linked to a host, its external check started at once, and the customers
+// discovered from what that check's background run sends.
 #include <chrono>
 #include <thread>
 
@@ -34,18 +34,25 @@ bool eventually(Check ready) {
   return false;
 }
 
+// The import rules of the API's version: 6.0 has one rule for groups, 7.0 one for template
+// groups and one for host groups (and refuses "groups").
+json import_rules(const ZabbixApi& api) {
+  const json both = {{"createMissing", true}, {"updateExisting", true}};
+  json rules = {{"templates", both}, {"items", both}, {"discoveryRules", both}, {"triggers", both}};
+  if (api.version().starts_with("6.0.")) {
+    rules["groups"] = {{"createMissing", true}};
+  } else {
+    rules["template_groups"] = {{"createMissing", true}};
+    rules["host_groups"] = {{"createMissing", true}};
+  }
+  return rules;
+}
+
 std::string import_template(ZabbixApi& api) {
   const std::string yaml =
       read_file(std::string(SONDA_SOURCE_DIR) + "/zabbix/zabbix_template_sonda_cobranca.yaml");
-  const json both = {{"createMissing", true}, {"updateExisting", true}};
-  api.call("configuration.import", {{"format", "yaml"},
-                                    {"source", yaml},
-                                    {"rules",
-                                     {{"groups", {{"createMissing", true}}},
-                                      {"templates", both},
-                                      {"items", both},
-                                      {"discoveryRules", both},
-                                      {"triggers", both}}}});
+  api.call("configuration.import",
+           {{"format", "yaml"}, {"source", yaml}, {"rules", import_rules(api)}});
   const json templates = api.call(
       "template.get", {{"output", {"templateid"}}, {"filter", {{"host", {"Sonda Cobranca"}}}}});
   return templates.at(0).at("templateid").get<std::string>();
@@ -101,11 +108,14 @@ int discovered(const std::map<std::string, std::pair<int, std::string>>& items) 
   return count;
 }
 
-TEST(ZabbixTemplate, ImportsLinksAndItsExternalCheckDiscoversTheCustomers) {
+class ZabbixTemplate : public ::testing::TestWithParam<std::string> {};
+
+TEST_P(ZabbixTemplate, ImportsLinksAndItsExternalCheckDiscoversTheCustomers) {
+  const ZabbixServer& server = zabbix_server(GetParam());
   truncate_questdb_tables();
-  ZabbixApi api;
+  ZabbixApi api(server);
   const std::string host_id = create_host(api, import_template(api));
-  reload_zabbix_configuration(kHost, "titulos_totais_em_atraso");
+  reload_zabbix_configuration(server, kHost, "titulos_totais_em_atraso");
 
   // The template's external check, started now instead of in ten minutes.
   const json external = api.call(
@@ -120,7 +130,7 @@ TEST(ZabbixTemplate, ImportsLinksAndItsExternalCheckDiscoversTheCustomers) {
   // Its background run sends the totals and the discovery document.
   ASSERT_TRUE(eventually([&] { return discovered(items_of(api, host_id)) == 10; }))
       << "discovered " << discovered(items_of(api, host_id));
-  const auto log = std::filesystem::path(server_setting("SONDA_TEST_LOG_DIR")) /
+  const auto log = std::filesystem::path(server.log_dir) /
                    ("sonda-cobranca-" + kHost + "-discovery_clientes.log");
   EXPECT_TRUE(eventually([&] { return read_file(log).find("status 0") != std::string::npos; }));
   EXPECT_NE(read_file(log).find("\nOK\n"), std::string::npos) << read_file(log);
@@ -138,11 +148,11 @@ TEST(ZabbixTemplate, ImportsLinksAndItsExternalCheckDiscoversTheCustomers) {
 
   // The discovered items, named by the prototypes, receive the next run's values; the trigger
   // prototypes make triggers that fire for a customer over the thresholds.
-  reload_zabbix_configuration(kHost, "titulos_em_atraso[5]");
+  reload_zabbix_configuration(server, kHost, "titulos_em_atraso[5]");
   RunSettings settings = fixture_settings();
   settings.zabbix_host.assign(kHost);
   ProcessOptions options;
-  options.env["SONDA_ZABBIX_SERVER"] = zabbix_server().address;
+  options.env["SONDA_ZABBIX_SERVER"] = server.address;
   options.env["SSL_CERT_FILE"] = questdb_server().ca;
   ASSERT_EQ(run_probe(full_form_arguments(settings), options).out, "OK\n");
   EXPECT_TRUE(eventually([&] {
@@ -162,6 +172,9 @@ TEST(ZabbixTemplate, ImportsLinksAndItsExternalCheckDiscoversTheCustomers) {
     return false;
   }));
 }
+
+INSTANTIATE_TEST_SUITE_P(Zabbix, ZabbixTemplate, ::testing::ValuesIn(kZabbixVersions),
+                         [](const auto& info) { return zabbix_version_name(info.param); });
 
 }  // namespace
 }  // namespace sonda::test
