@@ -27,8 +27,23 @@ std::string normalized(std::string_view text, const std::string& source) {
   return address->text();
 }
 
-// The first address of the file's ServerActive, with where it stands; nothing when the file
-// cannot be read or has no ServerActive value.
+// A list as ServerActive writes it ("," between destinations, ";" between the nodes of one
+// cluster, blanks around each address ignored), each address as host:port.
+std::string normalized_list(std::string_view list, const std::string& source) {
+  if (list.find_first_of(",;") == std::string_view::npos) return normalized(list, source);
+  std::string text;
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t end = list.find_first_of(",;", start);
+    text += normalized(trimmed(list.substr(start, end - start)), source);
+    if (end == std::string_view::npos) return text;
+    text.push_back(list[end]);
+    start = end + 1;
+  }
+}
+
+// The file's ServerActive, with where it stands; nothing when the file cannot be read or has
+// no ServerActive value.
 std::optional<std::string> server_active(const std::string& path) {
   const auto lines = read_agent_configuration(path);
   if (!lines) return std::nullopt;
@@ -36,10 +51,8 @@ std::optional<std::string> server_active(const std::string& path) {
     if (line.key != "ServerActive") continue;
     const std::string_view list = line.value;
     if (list.empty()) return std::nullopt;
-    // A list of servers (",") of clusters (";"): the first one serves.
-    const std::string_view first = trimmed(list.substr(0, list.find_first_of(",;")));
-    return normalized(first,
-                      "em " + path + ", linha " + std::to_string(line.number) + " (ServerActive)");
+    return normalized_list(
+        list, "em " + path + ", linha " + std::to_string(line.number) + " (ServerActive)");
   }
   return std::nullopt;
 }
@@ -69,7 +82,8 @@ ZabbixServerSources default_zabbix_server_sources() {
 
 std::string zabbix_server_from(const ZabbixServerSources& sources) {
   if (sources.environment) {
-    return normalized(*sources.environment, "na variável " + std::string(kEnvironmentVariable));
+    return normalized_list(*sources.environment,
+                           "na variável " + std::string(kEnvironmentVariable));
   }
   for (const std::string& path : configuration_files(sources)) {
     if (auto address = server_active(path)) return *address;

@@ -18,9 +18,10 @@ struct ZabbixServerSources {
 // /etc/zabbix/zabbix_agentd.conf and /etc/zabbix/zabbix_agent2.conf.
 ZabbixServerSources default_zabbix_server_sources();
 
-// The address as host:port (port 10051 when not given): from the environment value when set,
-// otherwise from the first address of ServerActive in the first agent configuration that has
-// one, otherwise 127.0.0.1:10051. Raises ConfigError, naming the source, on a malformed value
+// The addresses as host:port (port 10051 when not given), in the list form of ServerActive (","
+// between destinations, ";" between the nodes of one cluster): from the environment value when set,
+// otherwise from ServerActive in the first agent configuration that has one, otherwise
+// 127.0.0.1:10051. Raises ConfigError, naming the source, on a malformed value
 // and when the file named by `configuration` cannot be read.
 std::string zabbix_server_from(const ZabbixServerSources& sources);
 

@@ -7,6 +7,7 @@
 #include "discovery/delivery.hpp"
 #include "discovery/phase_times.hpp"
 #include "outside/process/runtime_limit.hpp"
+#include "outside/zabbix/zabbix_sender.hpp"
 #include "timeseries/snapshot_writers.hpp"
 
 namespace sonda {
@@ -35,6 +36,9 @@ int discovery_clientes(const DiscoverySettings& settings, const std::string& zab
     phases.mark("questdb_clientes");
     sendQuestDBChat(settings.cobranca_server, entries.discovery_qdb, data.time_zone);
     phases.mark("questdb_cobranca");
+    // A Zabbix destination that failed was left out while the others and the tables were
+    // served: the run still failed.
+    if (auto left_out = zabbix_destinations_left_out()) throw ZabbixError(*left_out);
     run_deadline::check();
     standard_output().line("OK");
   }

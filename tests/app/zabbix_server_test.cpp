@@ -17,7 +17,7 @@ TEST(ZabbixServer, EnvironmentComesFirst) {
   EXPECT_THROW(zabbix_server_from({"zbx:porta", {conf}}), ConfigError);
 }
 
-TEST(ZabbixServer, FirstServerActiveOfTheFirstAgentConfigurationThatHasOne) {
+TEST(ZabbixServer, ServerActiveOfTheFirstAgentConfigurationThatHasOneWithEveryDestination) {
   TempDir dir;
   const auto without =
       dir.write("a.conf", "# ServerActive=1.1.1.1\nServer=2.2.2.2\nServerActive=\n");
@@ -25,7 +25,10 @@ TEST(ZabbixServer, FirstServerActiveOfTheFirstAgentConfigurationThatHasOne) {
                               "LogFile=/tmp/x\n  ServerActive = zbx1:10055;zbx2 , zbx3\n"
                               "ServerActive=ignored\n");
   EXPECT_EQ(zabbix_server_from({std::nullopt, {dir.path() / "missing.conf", without, with}}),
-            "zbx1:10055");
+            "zbx1:10055;zbx2:10051,zbx3:10051");
+  EXPECT_EQ(zabbix_server_from({" [::1]:10060 ; zbx ", {with}}), "[::1]:10060;zbx:10051");
+  EXPECT_THROW(zabbix_server_from({"zbx1,,zbx2", {with}}), ConfigError);
+  EXPECT_THROW(zabbix_server_from({"zbx1;", {with}}), ConfigError);
 }
 
 TEST(ZabbixServer, FallsBackToTheLocalServer) {

@@ -23,15 +23,28 @@ struct ZabbixCounts {
   }
 };
 
+// Where a Zabbix 7.0 proxy of a proxy group, or the server, sends a sender whose host another
+// proxy of the group monitors: {"redirect":{"revision":N,"address":"host:port"}}, or with
+// "reset":true to go back to the configured address. The request was not taken.
+struct ZabbixRedirect {
+  std::uint64_t revision = 0;
+  std::string address;  // empty with `reset`
+  bool reset = false;
+};
+
 // The answer to a "sender data" request.
 struct ZabbixReply {
   std::string response;  // "success" when the request was taken
   std::string info;      // "processed: 1; failed: 0; total: 1; seconds spent: 0.000044"
   // Read from `info`; nothing when the server did not give them in that form.
   std::optional<ZabbixCounts> counts;
+  // Present when the answer sends the request elsewhere.
+  std::optional<ZabbixRedirect> redirect;
 };
 
-// Reads an answer's JSON text; nothing when it is not an object with a text "response".
+// Reads an answer's JSON text; nothing when it is not an object with a text "response". A
+// "redirect" that is not an object with an address or a reset is kept with an empty address and
+// no reset, for the caller to refuse.
 std::optional<ZabbixReply> parse_zabbix_reply(std::string_view json);
 
 }  // namespace sonda

@@ -3,10 +3,11 @@
 #include <optional>
 #include <vector>
 
+#include "console/line_output.hpp"
 #include "core/host_port.hpp"
-#include "outside/net/name_lookup.hpp"
 #include "outside/zabbix/zabbix_connection.hpp"
 #include "outside/zabbix/zabbix_frame.hpp"
+#include "outside/zabbix/zabbix_route.hpp"
 
 namespace sonda {
 
@@ -14,59 +15,62 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr std::string_view kAddressAdvice =
-    " (confira o endereço do servidor: SONDA_ZABBIX_SERVER ou o ServerActive do agente)";
-
-// The last server resolved: one run talks to one server.
-struct ResolvedServer {
+// The destinations of the run, as the address text lists them: one run talks to one list.
+struct Destinations {
   std::string text;
-  std::string where;  // host:port for messages
-  std::vector<SocketAddress> endpoints;
-  std::size_t preferred = 0;  // the endpoint that answered last
+  std::vector<ZabbixRoute> routes;
+  std::vector<bool> dropped;  // a destination that failed, left out for the rest of the run
 };
 
-ResolvedServer& resolve(const std::string& zabbix_server) {
-  static std::optional<ResolvedServer> cached;
-  if (cached && cached->text == zabbix_server) return *cached;
-
-  const auto address = parse_host_port(zabbix_server, kZabbixTrapperPort);
-  if (!address) {
-    throw ZabbixError("endereço do servidor Zabbix inválido: \"" + zabbix_server + "\"");
-  }
-  LookupResult found =
-      look_up(address->host, std::to_string(address->port),
-              std::chrono::duration_cast<std::chrono::milliseconds>(kZabbixCallTimeout));
-  if (!found.failure.empty()) {
-    throw ZabbixError("não foi possível resolver o servidor Zabbix " + address->host + ": " +
-                      found.failure + std::string(kAddressAdvice));
-  }
-  cached = ResolvedServer{zabbix_server, address->text(), std::move(found.addresses), 0};
-  return *cached;
+std::string_view without_blanks(std::string_view text) {
+  const std::size_t first = text.find_first_not_of(" \t");
+  if (first == std::string_view::npos) return {};
+  return text.substr(first, text.find_last_not_of(" \t") - first + 1);
 }
 
-// Reads one whole answer frame and returns its JSON text.
-std::string read_answer(ZabbixConnection& connection) {
-  std::string inbox;
-  std::optional<std::size_t> size;
-  char buffer[65536];
-  try {
-    while (!size || inbox.size() < *size) {
-      const std::size_t n = connection.read_some(buffer, sizeof buffer);
-      if (n == 0) {
-        // Over TLS, a close before the answer is most often the server refusing the probe's
-        // certificate, which it judges only after the handshake.
-        throw connection.fail((inbox.empty() ? "a conexão foi fechada antes da resposta"
-                                             : "a conexão foi fechada no meio da resposta") +
-                              connection.tls_advice());
+// Reads "a;b,c" as zabbix_sender reads ServerActive: "," separates destinations, ";" the nodes
+// of one cluster.
+std::vector<ZabbixRoute> routes_of(const std::string& zabbix_server) {
+  const bool list = zabbix_server.find_first_of(",;") != std::string::npos;
+  std::vector<ZabbixRoute> routes;
+  std::string_view rest = zabbix_server;
+  for (;;) {
+    const std::size_t comma = rest.find(',');
+    std::string_view destination = rest.substr(0, comma);
+    std::vector<HostPort> nodes;
+    for (;;) {
+      const std::size_t semicolon = destination.find(';');
+      const std::string_view text =
+          list ? without_blanks(destination.substr(0, semicolon)) : destination;
+      const auto address = parse_host_port(text, kZabbixTrapperPort);
+      if (!address) {
+        throw ZabbixError("endereço do servidor Zabbix inválido: \"" +
+                          std::string(list ? text : zabbix_server) + "\"");
       }
-      inbox.append(buffer, n);
-      if (!size) size = answer_frame_size(inbox);
+      nodes.push_back(*address);
+      if (semicolon == std::string_view::npos) break;
+      destination.remove_prefix(semicolon + 1);
     }
-    inbox.resize(*size);  // anything after the answer is no concern of this exchange
-    return answer_payload(inbox);
-  } catch (const ZabbixFrameError& error) {
-    throw connection.fail(error.what());
+    routes.emplace_back(std::move(nodes));
+    if (comma == std::string_view::npos) break;
+    rest.remove_prefix(comma + 1);
   }
+  return routes;
+}
+
+std::optional<Destinations>& cached_destinations() {
+  static std::optional<Destinations> cached;
+  return cached;
+}
+
+Destinations& destinations(const std::string& zabbix_server) {
+  std::optional<Destinations>& cached = cached_destinations();
+  if (!cached || cached->text != zabbix_server) {
+    std::vector<ZabbixRoute> routes = routes_of(zabbix_server);
+    const std::size_t count = routes.size();
+    cached = Destinations{zabbix_server, std::move(routes), std::vector<bool>(count, false)};
+  }
+  return *cached;
 }
 
 // What a request carries, for messages: its key, or the count and the first and last keys.
@@ -78,31 +82,58 @@ std::string described(std::span<const ZabbixItemValue> values) {
 
 ZabbixCounts exchange(const std::string& zabbix_server, const std::string& what,
                       std::size_t value_count, std::string&& body) {
-  ResolvedServer& server = resolve(zabbix_server);
+  Destinations& destinations = sonda::destinations(zabbix_server);
   ZabbixFrame frame;
   try {
     frame = frame_request(std::move(body));
   } catch (const ZabbixFrameError& error) {
     throw ZabbixError("o envio de " + what + " ao servidor Zabbix: " + error.what());
   }
-  const auto call_time = zabbix_call_time(frame.header.size() + frame.payload.size());
-  ZabbixConnection connection(server.where, Clock::now() + call_time, call_time);
-  server.preferred = connection.connect(server.endpoints, server.preferred);
-  const std::string_view parts[] = {frame.header, frame.payload};
-  connection.write_all(parts);
-  const std::string answer = read_answer(connection);
-  connection.close_after_answer();
-
-  const auto reply = parse_zabbix_reply(answer);
-  if (!reply) throw connection.fail("resposta sem o campo response");
-  if (reply->response != "success") {
-    throw connection.fail("o envio de " + what + " foi recusado (" + reply->response + ")" +
-                          (reply->info.empty() ? "" : ": " + reply->info));
+  const ZabbixConnectionMaker open = [](std::string where, Clock::time_point call_end,
+                                        std::chrono::seconds call_time) {
+    return ZabbixConnection(std::move(where), call_end, call_time);
+  };
+  // Every destination gets the request, in the order listed; the first that takes it gives
+  // the counts.
+  std::optional<ZabbixCounts> counts;
+  for (std::size_t i = 0; i < destinations.routes.size(); ++i) {
+    if (destinations.dropped[i]) continue;
+    ZabbixRoute& route = destinations.routes[i];
+    try {
+      const ZabbixRouteAnswer answer = route.exchange(frame, open);
+      const ZabbixReply& reply = answer.reply;
+      if (reply.response != "success") {
+        throw ZabbixError("servidor Zabbix em " + answer.where + ": o envio de " + what +
+                          " foi recusado (" + reply.response + ")" +
+                          (reply.info.empty() ? "" : ": " + reply.info));
+      }
+      if (!counts) counts = reply.counts.value_or(ZabbixCounts{value_count, 0, value_count});
+    } catch (const ZabbixError& error) {
+      if (destinations.routes.size() == 1) throw;
+      // The others go on: what can be delivered is delivered, and the run fails at its end.
+      destinations.dropped[i] = true;
+      write_error_line("Erro: o destino Zabbix " + route.name() +
+                       " fica de fora do resto desta execução: " + error.what());
+    }
   }
-  return reply->counts.value_or(ZabbixCounts{value_count, 0, value_count});
+  return counts.value_or(ZabbixCounts{});
 }
 
 }  // namespace
+
+std::optional<std::string> zabbix_destinations_left_out() {
+  const std::optional<Destinations>& cached = cached_destinations();
+  if (!cached) return std::nullopt;
+  std::vector<std::string> names;
+  for (std::size_t i = 0; i < cached->routes.size(); ++i) {
+    if (cached->dropped[i]) names.push_back(cached->routes[i].name());
+  }
+  if (names.empty()) return std::nullopt;
+  std::string text;
+  for (const std::string& name : names) text += (text.empty() ? "" : ", ") + name;
+  return std::to_string(names.size()) + " de " + std::to_string(cached->routes.size()) +
+         " destinos Zabbix não receberam todos os valores: " + text;
+}
 
 std::chrono::seconds zabbix_call_time(std::size_t wire_bytes) {
   return kZabbixCallTimeout +

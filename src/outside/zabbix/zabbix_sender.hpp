@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -39,6 +40,13 @@ std::string sender_data_frame(std::string_view host, std::string_view key, const
 // over a connection of its own, and reads the whole answer. The address is resolved once for
 // as long as it stays the same, and every address it resolves to is tried in turn; the one that
 // answered is tried first by the next send. A request whose body passes 1 MiB is compressed.
+// `zabbix_server` may list several destinations as ServerActive does ("," between destinations,
+// ";" between the nodes of one cluster; see ZabbixRoute for how nodes and Zabbix 7.0
+// redirects are followed): each gets every request, in the order listed. With more than one
+// destination, one that fails is named on standard error ("Erro: o destino Zabbix ...") and
+// left out of the run's later sends, and the send goes on with the others (once none is left,
+// sends do nothing and count nothing): what can be delivered is, and the caller ends the run as
+// failed afterwards (see zabbix_destinations_left_out).
 // Raises ZabbixError when the server cannot be resolved or reached, breaks the connection or
 // closes it before a complete answer, answers something that is not a valid frame with JSON,
 // answers "response":"failed", or takes longer than zabbix_call_time(); raises
@@ -55,5 +63,9 @@ ZabbixCounts send_zabbix(const std::string& zabbix_server, std::string_view zabb
 // The same for several values in one request, in the given order (none: nothing is sent).
 ZabbixCounts send_zabbix_values(const std::string& zabbix_server, std::string_view zabbix_host,
                                 std::span<const ZabbixItemValue> values);
+
+// The message of a failed delivery when the run's sends left out a destination that failed
+// (its names and how many of how many); nothing when every destination got every request.
+std::optional<std::string> zabbix_destinations_left_out();
 
 }  // namespace sonda
