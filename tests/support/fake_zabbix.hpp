@@ -13,8 +13,20 @@ namespace sonda::test {
 // What a fake Zabbix server does with the n-th request (counted from 1). Success counts every
 // value of the request processed; refused counts them all failed, as a real server does for an
 // unknown host; compressed is a success in a zlib-compressed frame; late_close is a success
-// after which the server keeps the connection open until the sender closes it.
-enum class ZabbixAnswer { success, failed, never, drop, garbage, refused, compressed, late_close };
+// after which the server keeps the connection open until the sender closes it; redirect is the
+// answer of a Zabbix 7.0 proxy that does not monitor the host, naming the address given to
+// redirect_to().
+enum class ZabbixAnswer {
+  success,
+  failed,
+  never,
+  drop,
+  garbage,
+  refused,
+  compressed,
+  late_close,
+  redirect
+};
 
 // A Zabbix trapper on loopback that records every "sender data" request and answers it as the
 // script says; requests past the script are answered with success.
@@ -30,6 +42,8 @@ class FakeZabbix {
   // The number of values of each request, in order.
   std::vector<std::size_t> request_sizes() const;
   int connections() const { return server_.connections(); }
+  // Where redirect answers send the sender ("host:port").
+  void redirect_to(const std::string& address);
 
  private:
   void serve(int fd, const std::atomic<bool>& stopping);
@@ -37,6 +51,7 @@ class FakeZabbix {
   std::vector<ZabbixAnswer> script_;
   mutable std::mutex mutex_;
   std::vector<std::string> frames_;
+  std::string redirect_address_;
   FakeServer server_;
 };
 
