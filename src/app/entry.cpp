@@ -83,9 +83,8 @@ int run_program(int argc, char** argv) {
       report_unexpected(failure.kind(), failure.what());
       return kStatusFailure;
     }
-  } else {
-    settings = read_run_settings(arguments);
   }
+  if (!settings) settings = read_run_settings(arguments);
   if (!settings) {
     standard_output().line(wrong_count_line(arguments.size()));
     (void)standard_output().flush();

@@ -1,12 +1,6 @@
 #include "app/inherited_settings.hpp"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-
-#include "core/errno_text.hpp"
-#include "core/unique_fd.hpp"
+#include "outside/process/handed_over_file.hpp"
 
 namespace sonda {
 
@@ -32,27 +26,14 @@ std::string inherited_settings_text(const std::vector<std::string>& arguments) {
   return text;
 }
 
-RunSettings read_inherited_settings(int fd) {
-  const UniqueFd source(fd);
-  struct stat status {};
-  // Anything else on that descriptor (a terminal, a pipe nobody writes) could block the run.
-  if (::fstat(source.get(), &status) != 0 || !S_ISREG(status.st_mode)) {
-    throw ConfigError(unreadable("o descritor " + std::to_string(fd) + " não é um arquivo"));
-  }
-  std::string text;
-  char buffer[4096];
-  for (;;) {
-    const ssize_t n = ::read(source.get(), buffer, sizeof buffer);
-    if (n == 0) break;
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) throw ConfigError(unreadable(errno_text()));
-    text.append(buffer, static_cast<std::size_t>(n));
-  }
+std::optional<RunSettings> read_inherited_settings(int fd) {
+  const std::optional<std::string> text = read_handed_over_file(fd);
+  if (!text) return std::nullopt;
   std::vector<const char*> arguments;
-  for (std::size_t start = 0; start < text.size();) {
-    const std::size_t end = text.find('\0', start);
+  for (std::size_t start = 0; start < text->size();) {
+    const std::size_t end = text->find('\0', start);
     if (end == std::string::npos) break;
-    arguments.push_back(text.data() + start);
+    arguments.push_back(text->data() + start);
     start = end + 1;
   }
   auto settings =

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -20,8 +21,10 @@ bool is_inherited_settings_form(std::span<const char* const> arguments);
 // The arguments as they are handed over: each one followed by a NUL, which no argument holds.
 std::string inherited_settings_text(const std::vector<std::string>& arguments);
 
-// Reads the settings handed over on `fd` (a regular file, from its current offset to its end)
-// and closes it. Raises ConfigError when they cannot be read or are not seventeen.
-RunSettings read_inherited_settings(int fd);
+// Reads the settings handed over on `fd` (the sealed memory file of a launcher, from its current
+// offset to its end) and closes it. Nothing when `fd` holds anything else: the program then reads
+// its arguments as the short form, whose mode alone cannot run. Raises ConfigError when they
+// cannot be read or are not seventeen.
+std::optional<RunSettings> read_inherited_settings(int fd);
 
 }  // namespace sonda

@@ -2,6 +2,8 @@
 
 #include <unistd.h>
 
+#include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 
 #include "app/inherited_settings.hpp"
@@ -13,16 +15,33 @@ namespace {
 
 constexpr std::string_view kLaunchMarker = "launch_";
 
-// Host names and modes become part of a file name: anything but letters, digits, '-', '_' and
-// '.' turns into '_', so that no name can reach another folder.
-std::string file_name_part(std::string_view text) {
+// A short, stable fingerprint of a name (32-bit FNV-1a, eight hex digits).
+std::string fingerprint(std::string_view text) {
+  std::uint32_t hash = 2166136261u;
+  for (const char c : text) {
+    hash ^= static_cast<unsigned char>(c);
+    hash *= 16777619u;
+  }
+  char digits[9];
+  std::snprintf(digits, sizeof digits, "%08x", hash);
+  return digits;
+}
+
+// Host names and modes become part of a file name: anything but letters, digits, '_', '.' and
+// (in the host, which comes first) '-' turns into '_', so that no name can reach another
+// folder. Each name must still get files of its own, or two hosts would share one lock and one
+// log: a name that had to be altered ("isp a", "isp/a", "Mãe") carries the fingerprint of its
+// raw bytes after a '+', which no unaltered name holds; a name left as it is keeps its plain
+// file name. The mode has no '-' of its own, so the last '-' always ends the host.
+std::string file_name_part(std::string_view text, bool dash_allowed) {
   std::string part;
   for (const char c : text) {
     const bool safe = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-                      c == '-' || c == '_' || c == '.';
+                      c == '_' || c == '.' || (c == '-' && dash_allowed);
     part.push_back(safe ? c : '_');
   }
   if (part.empty() || part.find_first_not_of('.') == std::string::npos) part = "_" + part;
+  if (part != text) part += "+" + fingerprint(text);
   return part;
 }
 
@@ -45,8 +64,8 @@ std::string launched_mode(std::string_view mode) {
 }
 
 std::string launch_log_path(std::string_view zabbix_host, std::string_view launched) {
-  return log_folder() + "/sonda-cobranca-" + file_name_part(zabbix_host) + "-" +
-         file_name_part(launched) + ".log";
+  return log_folder() + "/sonda-cobranca-" + file_name_part(zabbix_host, true) + "-" +
+         file_name_part(launched, false) + ".log";
 }
 
 std::string launch_lock_path(std::string_view zabbix_host, std::string_view launched) {

@@ -15,7 +15,8 @@ std::string launched_mode(std::string_view mode);
 
 // Where a background run writes its output: SONDA_LOG_DIR when set, otherwise
 // /var/log/sonda-cobranca when it is a writable folder, otherwise the temporary folder
-// (TMPDIR or /tmp); the file is named after the zabbix host and the mode.
+// (TMPDIR or /tmp); the file is named after the zabbix host and the mode, one file for each
+// pair: a name that had to be altered to fit there also carries a fingerprint of its bytes.
 std::string launch_log_path(std::string_view zabbix_host, std::string_view launched);
 
 // The lock file beside that log: the same name ending in ".lock".

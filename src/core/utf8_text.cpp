@@ -6,27 +6,32 @@ namespace {
 
 constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
 
-// The length of the well-formed sequence at text[i], or 0 when the byte there starts none.
-std::size_t sequence_length(std::string_view text, std::size_t i) {
+// The well-formed sequence at text[i], or a length of 0 when the byte there starts none.
+Utf8Point well_formed_at(std::string_view text, std::size_t i) {
   const auto lead = static_cast<unsigned char>(text[i]);
-  if (lead < 0x80) return 1;
+  if (lead < 0x80) return {lead, 1};
   const std::size_t length = lead >= 0xF0 && lead <= 0xF4   ? 4
                              : lead >= 0xE0 && lead <= 0xEF ? 3
                              : lead >= 0xC2 && lead <= 0xDF ? 2
                                                             : 0;
-  if (length == 0 || i + length > text.size()) return 0;
+  if (length == 0 || i + length > text.size()) return {};
   char32_t point = lead & (0x7F >> length);
   for (std::size_t k = 1; k < length; ++k) {
     const auto next = static_cast<unsigned char>(text[i + k]);
-    if ((next & 0xC0) != 0x80) return 0;
+    if ((next & 0xC0) != 0x80) return {};
     point = point << 6 | (next & 0x3F);
   }
   const bool overlong = (length == 3 && point < 0x800) || (length == 4 && point < 0x10000);
-  if (overlong || point > 0x10FFFF || (point >= 0xD800 && point <= 0xDFFF)) return 0;
-  return length;
+  if (overlong || point > 0x10FFFF || (point >= 0xD800 && point <= 0xDFFF)) return {};
+  return {point, length};
 }
 
 }  // namespace
+
+Utf8Point decode_utf8(std::string_view text, std::size_t i) {
+  const Utf8Point found = well_formed_at(text, i);
+  return found.length != 0 ? found : Utf8Point{0xFFFD, 1};
+}
 
 bool valid_utf8(std::string_view text) {
   for (std::size_t i = 0; i < text.size();) {
@@ -35,7 +40,7 @@ bool valid_utf8(std::string_view text) {
       ++i;
       continue;
     }
-    const std::size_t length = sequence_length(text, i);
+    const std::size_t length = well_formed_at(text, i).length;
     if (length == 0) return false;
     i += length;
   }
@@ -44,7 +49,7 @@ bool valid_utf8(std::string_view text) {
 
 void append_repaired_utf8(std::string& out, std::string_view text) {
   for (std::size_t i = 0; i < text.size();) {
-    const std::size_t length = sequence_length(text, i);
+    const std::size_t length = well_formed_at(text, i).length;
     if (length == 0) {
       out += kReplacement;
       ++i;

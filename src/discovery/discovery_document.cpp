@@ -3,46 +3,17 @@
 #include <cmath>
 
 #include "console/value_text.hpp"
+#include "core/utf8_text.hpp"
 
 namespace sonda {
 
 namespace {
 
 constexpr char kHex[] = "0123456789abcdef";
-constexpr char32_t kReplacement = 0xFFFD;
 
 void append_unit(std::string& out, unsigned unit) {
   out += "\\u";
   for (int shift = 12; shift >= 0; shift -= 4) out.push_back(kHex[(unit >> shift) & 0xF]);
-}
-
-// Decodes the UTF-8 sequence at text[i] and advances i; malformed bytes give U+FFFD.
-char32_t next_code_point(std::string_view text, std::size_t& i) {
-  const auto lead = static_cast<unsigned char>(text[i]);
-  int length = lead >= 0xF0 && lead <= 0xF4   ? 4
-               : lead >= 0xE0 && lead <= 0xEF ? 3
-               : lead >= 0xC2 && lead <= 0xDF ? 2
-                                              : 0;
-  if (length == 0 || i + length > text.size()) {
-    ++i;
-    return kReplacement;
-  }
-  char32_t point = lead & (0x7F >> length);
-  for (int k = 1; k < length; ++k) {
-    const auto next = static_cast<unsigned char>(text[i + k]);
-    if ((next & 0xC0) != 0x80) {
-      ++i;
-      return kReplacement;
-    }
-    point = point << 6 | (next & 0x3F);
-  }
-  const bool overlong = (length == 3 && point < 0x800) || (length == 4 && point < 0x10000);
-  if (overlong || point > 0x10FFFF || (point >= 0xD800 && point <= 0xDFFF)) {
-    ++i;
-    return kReplacement;
-  }
-  i += static_cast<std::size_t>(length);
-  return point;
 }
 
 void append_string(std::string& out, std::string_view text) {
@@ -84,7 +55,8 @@ void append_string(std::string& out, std::string_view text) {
       ++i;
       continue;
     }
-    const char32_t point = next_code_point(text, i);
+    const auto [point, length] = decode_utf8(text, i);
+    i += length;
     if (point > 0xFFFF) {
       const char32_t offset = point - 0x10000;
       append_unit(out, 0xD800 + (offset >> 10));

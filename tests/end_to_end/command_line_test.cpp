@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include "core/version.hpp"
 #include "support/process.hpp"
 
 namespace sonda::test {
@@ -47,12 +48,13 @@ TEST(CommandLine, EmptyArgumentsCountAndYieldEmptyFields) {
 }
 
 TEST(CommandLine, VersionBannerForEveryInvocationName) {
+  const std::string version(VERSION);
   const std::pair<std::string, std::string> cases[] = {
-      {"./probe", " probe  2.3.0\n"},
-      {"../probe", ". probe  2.3.0\n"},
-      {"./a/./b", " a/ b  2.3.0\n"},
-      {"/usr/bin/sonda-cobranca", "/usr/bin/sonda-cobranca  2.3.0\n"},
-      {"", "  2.3.0\n"},
+      {"./probe", " probe  " + version + "\n"},
+      {"../probe", ". probe  " + version + "\n"},
+      {"./a/./b", " a/ b  " + version + "\n"},
+      {"/usr/bin/sonda-cobranca", "/usr/bin/sonda-cobranca  " + version + "\n"},
+      {"", "  " + version + "\n"},
   };
   for (const auto& [argv0, line] : cases) {
     ProcessOptions options = with_bad_zabbix_server();

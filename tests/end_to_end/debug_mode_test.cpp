@@ -1,6 +1,7 @@
 // The discovery run in debug mode, through the real binary against the real PostgreSQL.
 #include <gtest/gtest.h>
 
+#include "core/version.hpp"
 #include "support/fake_server.hpp"
 #include "support/fake_zabbix.hpp"
 #include "support/process.hpp"
@@ -14,7 +15,8 @@ const std::string kCyan = "\x1b[1;36m";
 const std::string kReset = "\x1b[0;0m";
 
 std::string report_head() {
-  return "Modo debug ativado.\n\x1b[0;32m\nVersão do script: 2.3.0" + kCyan + " \n\n" + kCyan +
+  return "Modo debug ativado.\n\x1b[0;32m\nVersão do script: " + std::string(VERSION) + kCyan +
+         " \n\n" + kCyan +
          "...============================================= Clientes "
          "==============================================...\n" +
          kReset + "\n";

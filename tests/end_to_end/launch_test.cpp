@@ -1,5 +1,8 @@
 #include "app/launch.hpp"
 
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -8,11 +11,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <mutex>
 #include <thread>
 
 #include <gtest/gtest.h>
 
+#include "app/inherited_settings.hpp"
+#include "core/unique_fd.hpp"
 #include "support/fake_server.hpp"
 #include "support/process.hpp"
 #include "support/temp_dir.hpp"
@@ -28,11 +34,25 @@ TEST(Launch, ModeIsTheTextAfterTheFirstMarker) {
   EXPECT_EQ(launched_mode("discovery_launch_"), "");
 }
 
-TEST(Launch, LogFileNameCannotLeaveItsFolder) {
+TEST(Launch, LogFileNameCannotLeaveItsFolderAndIsOneToOne) {
   ::setenv("SONDA_LOG_DIR", "/var/tmp/logs", 1);
   EXPECT_EQ(launch_log_path("../../etc/passwd", "discovery_clientes"),
-            "/var/tmp/logs/sonda-cobranca-.._.._etc_passwd-discovery_clientes.log");
-  EXPECT_EQ(launch_log_path("..", ""), "/var/tmp/logs/sonda-cobranca-_..-_.log");
+            "/var/tmp/logs/sonda-cobranca-.._.._etc_passwd+6fadc99a-discovery_clientes.log");
+  EXPECT_EQ(launch_log_path("..", ""), "/var/tmp/logs/sonda-cobranca-_..+a3d4a70d-_+811c9dc5.log");
+  // A name that fits as it is keeps its plain file name; one altered to fit gets its own.
+  EXPECT_EQ(launch_log_path("isp_a", "discovery_clientes"),
+            "/var/tmp/logs/sonda-cobranca-isp_a-discovery_clientes.log");
+  EXPECT_EQ(launch_lock_path("zabbix-host.example", "version"),
+            "/var/tmp/logs/sonda-cobranca-zabbix-host.example-version.lock");
+  EXPECT_EQ(launch_log_path("isp a", "version"),
+            "/var/tmp/logs/sonda-cobranca-isp_a+6044ea04-version.log");
+  EXPECT_EQ(launch_log_path("isp/a", "version"),
+            "/var/tmp/logs/sonda-cobranca-isp_a+681e92c3-version.log");
+  EXPECT_NE(launch_log_path("Mãe", "version"), launch_log_path("Mõe", "version"));
+  EXPECT_NE(launch_log_path("_", "version"), launch_log_path("", "version"));
+  // The last '-' ends the host: a mode cannot take part of it.
+  EXPECT_EQ(launch_log_path("a", "b-c"), "/var/tmp/logs/sonda-cobranca-a-b_c+805fe961.log");
+  EXPECT_NE(launch_log_path("a", "b-c"), launch_log_path("a-b", "c"));
   ::unsetenv("SONDA_LOG_DIR");
 }
 
@@ -57,7 +77,7 @@ TEST(Launch, StartsADetachedRunWhoseOutputGoesToItsLog) {
   EXPECT_EQ(result.out, "");
   EXPECT_EQ(result.err, "");
 
-  const auto log = logs.path() / "sonda-cobranca-host_1-version.log";
+  const auto log = logs.path() / "sonda-cobranca-host_1+9dd78b04-version.log";
   const std::string content = wait_for(log, "status 0");
   EXPECT_NE(content.find("início de \"version\" para host 1"), std::string::npos) << content;
   EXPECT_NE(content.find(" probe  2.3.0\n"), std::string::npos) << content;
@@ -222,6 +242,74 @@ TEST(Launch, OneBackgroundRunAtATimeAndADeadHolderNeverBlocks) {
   end_run(restarted);
 }
 
+TEST(Launch, HostsWhoseNamesAFileNameCannotHoldRunSideBySide) {
+  TempDir logs;
+  const HangingDatabase database;
+  ProcessOptions options;
+  options.env["SONDA_LOG_DIR"] = logs.path().string();
+  options.env["SONDA_ZABBIX_SERVER"] = "127.0.0.1";
+  options.env["SONDA_TEST_RUNTIME_LIMIT"] = "20";
+  const std::vector<std::string> hosts = {"isp a", "isp_a", "isp/a"};
+  for (const std::string& host : hosts) {
+    const auto result = run_probe(
+        full_arguments("launch_discovery_clientes", {{4, database.port()}, {17, host}}), options);
+    EXPECT_EQ(result.status, 0) << host;
+    EXPECT_EQ(result.err, "") << host;
+  }
+
+  // Each run holds its lock while it waits on the database: none stands in another's way.
+  std::vector<pid_t> runs;
+  for (const auto& entry : std::filesystem::directory_iterator(logs.path())) {
+    if (entry.path().extension() != ".log") continue;
+    const std::string log = wait_for(entry.path(), "início de");
+    EXPECT_EQ(log.find("nada iniciado"), std::string::npos) << log;
+    runs.push_back(started_pid(log));
+  }
+  ASSERT_EQ(runs.size(), 3u);
+  EXPECT_TRUE(std::filesystem::exists(logs.path() / "sonda-cobranca-isp_a-discovery_clientes.log"));
+  for (const std::string& host : hosts) {
+    int logs_naming_it = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(logs.path())) {
+      if (read_file(entry.path()).find(" para " + host + " (pid ") != std::string::npos) {
+        ++logs_naming_it;
+      }
+    }
+    EXPECT_EQ(logs_naming_it, 1) << host;
+  }
+  std::sort(runs.begin(), runs.end());
+  EXPECT_GT(runs.front(), 0);
+  EXPECT_EQ(std::unique(runs.begin(), runs.end()), runs.end());
+  for (const pid_t run : runs) end_run(run);
+}
+
+TEST(Launch, ALogFolderOthersMayEmptyIsRefusedUnlessSticky) {
+  TempDir logs;
+  ProcessOptions options;
+  options.env["SONDA_LOG_DIR"] = logs.path().string();
+  options.env["SONDA_ZABBIX_SERVER"] = "127.0.0.1";
+  for (const char* mode : {"0777", "0770"}) {
+    ASSERT_EQ(::chmod(logs.path().c_str(), std::strtoul(mode, nullptr, 8)), 0);
+    const auto result = run_probe(full_arguments("launch_version"), options);
+    EXPECT_EQ(result.status, 1) << mode;
+    EXPECT_EQ(result.out, "") << mode;
+    EXPECT_NE(result.err.find("LaunchError: a pasta " + logs.path().string() +
+                              " deixa outros usuários apagarem os arquivos dela (permissões " +
+                              mode + ", sem o bit sticky)"),
+              std::string::npos)
+        << result.err;
+    EXPECT_TRUE(std::filesystem::is_empty(logs.path())) << mode;  // neither log nor lock made
+  }
+
+  // As in /tmp, the sticky bit leaves each file to its owner.
+  ASSERT_EQ(::chmod(logs.path().c_str(), 01777), 0);
+  const auto result = run_probe(full_arguments("launch_version"), options);
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.err, "");
+  const std::string log =
+      wait_for(logs.path() / "sonda-cobranca-zabbix-host-version.log", "status 0");
+  EXPECT_NE(log.find("fim de \"version\" para zabbix-host: status 0"), std::string::npos) << log;
+}
+
 TEST(Launch, SettingsReachTheBackgroundRunButNoCommandLineShowsAPassword) {
   const Launched launched;
   ASSERT_EQ(launched.launch().status, 0);
@@ -307,6 +395,119 @@ TEST(Launch, ALogPathOthersCouldPlantIsRefusedAtOnceAndLeftAsItIs) {
   const auto result = run_probe(full_arguments("launch_version"), options);
   EXPECT_EQ(result.status, 1);
   EXPECT_EQ(read_file(log), "theirs\n");
+}
+
+// Descriptor 3 of a run given the single argument --configuracao-herdada.
+
+// Puts `fd` on descriptor 3 of the child about to start, open across the exec.
+void place_on_descriptor_3(int fd) {
+  if (fd == 3) {
+    ::fcntl(3, F_SETFD, 0);
+  } else if (::dup2(fd, 3) != 3) {
+    ::_exit(126);
+  }
+}
+
+constexpr int kLaunchersSeals = F_SEAL_SEAL | F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE;
+
+// A memory file holding `bytes` (or, empty, of `size` zero bytes that take no memory) with
+// `seals` added.
+UniqueFd memory_file(const std::string& bytes, int seals, off_t size = 0) {
+  UniqueFd fd(::memfd_create("sonda-test", MFD_CLOEXEC | MFD_ALLOW_SEALING));
+  EXPECT_TRUE(fd);
+  EXPECT_EQ(::write(fd.get(), bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+  if (size > 0) {
+    EXPECT_EQ(::ftruncate(fd.get(), size), 0);
+  }
+  EXPECT_EQ(::lseek(fd.get(), 0, SEEK_SET), 0);
+  if (seals != 0) {
+    EXPECT_EQ(::fcntl(fd.get(), F_ADD_SEALS, seals), 0);
+  }
+  return fd;
+}
+
+ProcessResult run_with_descriptor_3(int fd, bool limit_memory = false) {
+  ProcessOptions options;
+  options.prepare_child = [fd, limit_memory] {
+    place_on_descriptor_3(fd);
+#if !defined(__SANITIZE_ADDRESS__)  // whose shadow memory alone passes any such limit
+    if (limit_memory) {
+      const rlimit one_gib{1UL << 30, 1UL << 30};
+      if (::setrlimit(RLIMIT_AS, &one_gib) != 0) ::_exit(126);
+    }
+#else
+    (void)limit_memory;
+#endif
+  };
+  return run_probe({"--configuracao-herdada"}, options);
+}
+
+TEST(InheritedSettings, AreTakenOnlyFromTheLaunchersSealedMemoryFile) {
+  const std::string settings = inherited_settings_text(full_arguments("version"));
+  // What the short form of a mode other than "version" gives.
+  const auto short_form = run_probe({"discovery_clientes"});
+  ASSERT_EQ(short_form.status, 1);
+  ASSERT_NE(short_form.err.find("zabbix_host"), std::string::npos) << short_form.err;
+
+  TempDir folder;
+  const UniqueFd regular(::open(folder.write("settings", settings).c_str(), O_RDONLY | O_CLOEXEC));
+  const UniqueFd unsealed = memory_file(settings, 0);
+  const UniqueFd resizable = memory_file(settings, F_SEAL_SEAL | F_SEAL_WRITE);
+  const std::vector<std::pair<std::string, int>> others = {
+      {"a regular file", regular.get()},
+      {"an unsealed memory file", unsealed.get()},
+      {"a memory file that can still grow", resizable.get()}};
+  for (const auto& [what, fd] : others) {
+    const auto result = run_with_descriptor_3(fd);
+    EXPECT_EQ(result.status, 1) << what;
+    EXPECT_EQ(result.out, "") << what;
+    EXPECT_EQ(result.err, short_form.err) << what;
+  }
+
+  const UniqueFd sealed = memory_file(settings, kLaunchersSeals);
+  const auto result = run_with_descriptor_3(sealed.get());
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_NE(result.out.find(" 2.3.0\n"), std::string::npos) << result.out;
+}
+
+TEST(InheritedSettings, AHugeDescriptor3IsRefusedBeforeItIsRead) {
+  constexpr off_t kThreeGib = off_t{3} << 30;
+  TempDir folder;
+  const std::string path = folder.write("huge", "");
+  ASSERT_EQ(::truncate(path.c_str(), kThreeGib), 0);
+  const UniqueFd regular(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  const UniqueFd sealed = memory_file("", kLaunchersSeals, kThreeGib);
+  const std::vector<std::pair<std::string, int>> huge = {{"a regular file", regular.get()},
+                                                         {"a sealed memory file", sealed.get()}};
+  for (const auto& [what, fd] : huge) {
+    const auto result = run_with_descriptor_3(fd, true);
+    EXPECT_EQ(result.signal, 0) << what;
+    EXPECT_EQ(result.status, 1) << what << ": " << result.err;
+    EXPECT_EQ(result.out, "") << what;
+    EXPECT_LT(result.elapsed, 10s) << what;
+    if (fd == sealed.get()) {
+      EXPECT_NE(result.err.find("ConfigError: não foi possível ler a configuração herdada pela "
+                                "execução em segundo plano: passa de 1 MiB"),
+                std::string::npos)
+          << result.err;
+    }
+  }
+
+  // Nor does a launch hand over more than a run would read: settings of 1.1 MB are refused at
+  // once and nothing is started.
+  TempDir logs;
+  ProcessOptions options;
+  options.env["SONDA_LOG_DIR"] = logs.path().string();
+  options.env["SONDA_ZABBIX_SERVER"] = "127.0.0.1";
+  std::map<int, std::string> large;
+  for (int position = 2; position <= 12; ++position) large[position] = std::string(100000, 'x');
+  const auto launched = run_probe(full_arguments("launch_version", large), options);
+  EXPECT_EQ(launched.status, 1);
+  EXPECT_NE(launched.err.find("LaunchError: as configurações a entregar à execução em segundo "
+                              "plano passam de 1 MiB"),
+            std::string::npos)
+      << launched.err;
+  EXPECT_TRUE(std::filesystem::is_empty(logs.path()));
 }
 
 }  // namespace

@@ -1,7 +1,6 @@
 #include "outside/process/launcher.hpp"
 
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -12,32 +11,13 @@
 
 #include "core/errno_text.hpp"
 #include "core/unique_fd.hpp"
+#include "outside/process/handed_over_file.hpp"
 #include "outside/process/private_file.hpp"
 #include "outside/process/run_lock.hpp"
 
 namespace sonda {
 
 namespace {
-
-// The bytes to hand over, in a memory file: unlike a pipe it never fills up, and unlike an
-// argument it shows in no process list.
-UniqueFd handed_over_file(const std::string& bytes) {
-  UniqueFd fd(::memfd_create("sonda-cobranca-configuracao", MFD_CLOEXEC));
-  if (!fd) throw LaunchError("não foi possível criar o arquivo em memória: " + errno_text());
-  std::string_view left = bytes;
-  while (!left.empty()) {
-    const ssize_t n = ::write(fd.get(), left.data(), left.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      throw LaunchError("não foi possível escrever no arquivo em memória: " + errno_text());
-    }
-    left.remove_prefix(static_cast<std::size_t>(n));
-  }
-  if (::lseek(fd.get(), 0, SEEK_SET) != 0) {
-    throw LaunchError("não foi possível preparar o arquivo em memória: " + errno_text());
-  }
-  return fd;
-}
 
 std::string executable_path() {
   char path[PATH_MAX];
@@ -115,6 +95,8 @@ std::string holder_text(pid_t pid) { return pid > 0 ? std::to_string(pid) : "des
 }  // namespace
 
 LaunchOutcome start_detached(const DetachedRun& run) {
+  // First, so that settings that cannot be handed over leave an earlier run's log as it is.
+  const UniqueFd handed_over = make_handed_over_file(run.handed_over);
   const UniqueFd log = open_private_file(run.log_path, "o registro");
   RunLock lock(run.lock_path);
   if (!lock.try_take()) {
@@ -126,7 +108,6 @@ LaunchOutcome start_detached(const DetachedRun& run) {
   if (::ftruncate(log.get(), 0) != 0) {
     throw LaunchError("não foi possível esvaziar o registro " + run.log_path + ": " + errno_text());
   }
-  const UniqueFd handed_over = handed_over_file(run.handed_over);
   const std::string program = executable_path();
 
   std::vector<std::string> texts{run.invocation_name};

@@ -25,15 +25,16 @@ enum class LaunchOutcome { started, already_running };
 
 // Starts this same program again, fully detached: a new session, no terminal, standard input
 // from /dev/null, standard output and error appended to `log_path` (opened as a private file,
-// see private_file.hpp), `handed_over` in a memory file on kHandedOverFd, the run lock on
-// kRunLockFd, no other inherited descriptor, and not waited for. A watcher in the new session
-// writes a first line when the run starts and a last one with its exit status, and holds the
-// lock until then, as the run itself does.
+// see private_file.hpp), `handed_over` in a sealed memory file on kHandedOverFd (see
+// handed_over_file.hpp), the run lock on kRunLockFd, no other inherited descriptor, and not
+// waited for. A watcher in the new session writes a first line when the run starts and a last
+// one with its exit status, and holds the lock until then, as the run itself does.
 //
 // While an earlier run holds the lock, nothing is started and the log is not emptied: one line
 // saying so is appended to it, and the result is already_running. Otherwise the log is emptied
 // and the result is started once the run has been handed over. Raises LaunchError when the log
-// or the lock file cannot be opened safely or the process not made.
+// or the lock file cannot be opened safely, `handed_over` not be handed over or the process not
+// made.
 LaunchOutcome start_detached(const DetachedRun& run);
 
 }  // namespace sonda
