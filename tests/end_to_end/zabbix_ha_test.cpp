@@ -130,7 +130,7 @@ TEST(ZabbixDestinations, WithTheFirstDeadTheSecondGetsEverythingAndTheRunFailsNa
                                   dead + ": não foi possível conectar: Connection refused"))
       << run.err;
   EXPECT_NE(run.err.find("ZabbixError"), std::string::npos) << run.err;
-  EXPECT_NE(run.err.find("1 de 2 destinos Zabbix não receberam todos os valores: " + dead),
+  EXPECT_NE(run.err.find("1 de 2 destinos Zabbix ficou sem parte dos valores: " + dead),
             std::string::npos)
       << run.err;
   // It is not tried again after its first failure.

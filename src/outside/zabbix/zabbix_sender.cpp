@@ -132,7 +132,8 @@ std::optional<std::string> zabbix_destinations_left_out() {
   std::string text;
   for (const std::string& name : names) text += (text.empty() ? "" : ", ") + name;
   return std::to_string(names.size()) + " de " + std::to_string(cached->routes.size()) +
-         " destinos Zabbix não receberam todos os valores: " + text;
+         " destinos Zabbix " + (names.size() == 1 ? "ficou" : "ficaram") +
+         " sem parte dos valores: " + text;
 }
 
 std::chrono::seconds zabbix_call_time(std::size_t wire_bytes) {

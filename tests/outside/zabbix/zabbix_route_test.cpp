@@ -77,7 +77,7 @@ TEST(ZabbixRoute, EveryDestinationGetsEveryValueAndOneThatFailedIsLeftOut) {
   EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 2) << text;
   EXPECT_EQ(
       zabbix_destinations_left_out(),
-      "2 de 3 destinos Zabbix não receberam todos os valores: " + dead + ", " + second.address());
+      "2 de 3 destinos Zabbix ficaram sem parte dos valores: " + dead + ", " + second.address());
 }
 
 TEST(ZabbixRoute, ARedirectIsFollowedAndServesTheNextRequestsUntilItIsGone) {
