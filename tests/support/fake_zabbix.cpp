@@ -112,6 +112,10 @@ void FakeZabbix::serve(int fd, const std::atomic<bool>& stopping) {
       write_all_to(fd, zabbix_frame(R"({"redirect":{"revision":1,"address":")" + redirect_address +
                                     R"("},"response":"failed"})"));
       break;
+    case ZabbixAnswer::reset:
+      write_all_to(fd,
+                   zabbix_frame(R"({"redirect":{"revision":2,"reset":true},"response":"failed"})"));
+      break;
   }
 }
 

@@ -15,7 +15,7 @@ namespace sonda::test {
 // unknown host; compressed is a success in a zlib-compressed frame; late_close is a success
 // after which the server keeps the connection open until the sender closes it; redirect is the
 // answer of a Zabbix 7.0 proxy that does not monitor the host, naming the address given to
-// redirect_to().
+// redirect_to(); reset is the redirect that sends the sender back to its configured address.
 enum class ZabbixAnswer {
   success,
   failed,
@@ -25,7 +25,8 @@ enum class ZabbixAnswer {
   refused,
   compressed,
   late_close,
-  redirect
+  redirect,
+  reset
 };
 
 // A Zabbix trapper on loopback that records every "sender data" request and answers it as the

@@ -96,6 +96,17 @@ TEST(ZabbixRoute, ARedirectIsFollowedAndServesTheNextRequestsUntilItIsGone) {
   send_zabbix(listed.address(), "h", "k", std::int64_t{3});
   ASSERT_EQ(listed.items().size(), 2u);
   EXPECT_EQ(listed.items()[1]["value"], "3");
+
+  // A proxy that resets the redirect sends the request back to the listed server.
+  FakeZabbix first({ZabbixAnswer::redirect}), proxy({ZabbixAnswer::success, ZabbixAnswer::reset});
+  first.redirect_to(proxy.address());
+  for (std::int64_t value = 1; value <= 3; ++value) send_zabbix(first.address(), "h", "k", value);
+  // The first value was redirected and taken by the proxy; the second, reset by the proxy, was
+  // taken by the listed server, which took the third at once.
+  ASSERT_EQ(first.items().size(), 3u);
+  EXPECT_EQ(first.items()[1]["value"], "2");
+  EXPECT_EQ(first.items()[2]["value"], "3");
+  EXPECT_EQ(proxy.items().size(), 2u);
 }
 
 TEST(ZabbixRoute, ARedirectLoopOrMoreThanThreeHopsIsAFailedSendThatSaysSo) {
