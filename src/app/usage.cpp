@@ -47,7 +47,9 @@ Variáveis de ambiente:
   SSL_CERT_DIR               pasta de certificados confiáveis, idem
   PGSSLMODE, PGSSLROOTCERT   e as demais variáveis da libpq: criptografia do PostgreSQL
   PGTZ                       fuso horário da sessão do PostgreSQL, que dá o instante das
-                             datas gravadas no QuestDB (o fuso desta máquina não importa)
+                             datas gravadas no QuestDB
+  TZDIR, TZ                  base de fusos horários (padrão /usr/share/zoneinfo) e fuso
+                             desta máquina, que lê as datas se o do PostgreSQL faltar nela
   SONDA_PHASE_TIMES          arquivo que recebe a duração de cada fase (medições)
   SONDA_TEST_RUNTIME_LIMIT   só para testes: limite de tempo em segundos no lugar de 300
   SONDA_TEST_ROWS_PER_REQUEST  só para testes: linhas por envio ao QuestDB

@@ -44,10 +44,10 @@ ZabbixCounts send_in_requests(const std::string& zabbix_server, const std::strin
 
 }  // namespace
 
-void send_to_zabbix(const std::string& zabbix_server, const std::string& zabbix_host,
-                    const CustomerEntries& entries, std::size_t batch) {
+ZabbixCounts send_to_zabbix(const std::string& zabbix_server, const std::string& zabbix_host,
+                            const CustomerEntries& entries, std::size_t batch) {
   send_fixed_values(zabbix_server, zabbix_host, entries, batch);
-  send_customer_values(zabbix_server, zabbix_host, entries, batch);
+  return send_customer_values(zabbix_server, zabbix_host, entries, batch);
 }
 
 void send_fixed_values(const std::string& zabbix_server, const std::string& zabbix_host,
@@ -66,14 +66,15 @@ void send_fixed_values(const std::string& zabbix_server, const std::string& zabb
                                             discovery_document(entries.discovery));
   if (document.failed > 0) refused_keys.emplace_back("discovery_clientes");
   fixed += document;
-  if (auto line = refused_fixed_line(zabbix_host, refused_keys, fixed.failed)) {
+  if (auto line = refused_fixed_line(zabbix_host, refused_keys, fixed)) {
     write_error_line(*line);
   }
 }
 
-void send_customer_values(const std::string& zabbix_server, const std::string& zabbix_host,
-                          const CustomerEntries& entries, std::size_t batch) {
-  // Per-customer values are many and their items may not exist yet: only their sum is told.
+ZabbixCounts send_customer_values(const std::string& zabbix_server, const std::string& zabbix_host,
+                                  const CustomerEntries& entries, std::size_t batch) {
+  // Their items may not exist yet: refusals are the rule on a first run, so they are counted,
+  // not told.
   ZabbixCounts customers;
   std::vector<ZabbixItemValue> pending;
   pending.reserve(std::min<std::size_t>(batch, 2 * entries.discovery.size()));
@@ -90,7 +91,7 @@ void send_customer_values(const std::string& zabbix_server, const std::string& z
     if (pending.size() == batch) send_pending();
   }
   send_pending();
-  if (auto line = refused_customer_line(zabbix_host, customers)) write_error_line(*line);
+  return customers;
 }
 
 }  // namespace sonda

@@ -9,6 +9,7 @@
 #include "outside/process/runtime_limit.hpp"
 #include "outside/zabbix/zabbix_sender.hpp"
 #include "timeseries/snapshot_writers.hpp"
+#include "timeseries/snapshot_zone.hpp"
 
 namespace sonda {
 
@@ -32,9 +33,10 @@ int discovery_clientes(const DiscoverySettings& settings, const std::string& zab
     phases.mark("zabbix_fixos");
     send_customer_values(zabbix_server, zabbix_host, entries, zabbix_batch);
     phases.mark("zabbix_clientes");
-    sendQuestDB(settings.clientes_server, entries.discovery_qdb, data.time_zone);
+    const CivilTimeZone zone = snapshot_time_zone(data.time_zone);
+    sendQuestDB(settings.clientes_server, entries.discovery_qdb, zone);
     phases.mark("questdb_clientes");
-    sendQuestDBChat(settings.cobranca_server, entries.discovery_qdb, data.time_zone);
+    sendQuestDBChat(settings.cobranca_server, entries.discovery_qdb, zone);
     phases.mark("questdb_cobranca");
     // A Zabbix destination that failed was left out while the others and the tables were
     // served: the run still failed.

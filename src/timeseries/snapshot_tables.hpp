@@ -6,9 +6,9 @@
 #include <string_view>
 
 #include "core/macro_entry.hpp"
+#include "outside/postgres/time_zone.hpp"
 #include "outside/questdb/ilp_buffer.hpp"
 #include "outside/questdb/questdb_conf.hpp"
-#include "outside/postgres/time_zone.hpp"
 
 namespace sonda {
 

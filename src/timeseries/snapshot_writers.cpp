@@ -33,28 +33,12 @@ std::optional<std::size_t> rows_per_request() {
   return rows;
 }
 
-std::string unknown_zone(std::string_view name) {
-  if (name.empty()) {
-    return "o PostgreSQL não informou seu fuso horário (TimeZone), sem o qual as datas não têm "
-           "instante";
-  }
-  return "o fuso horário \"" + std::string(name) +
-         "\" do PostgreSQL não é conhecido nesta máquina: instale ou atualize o pacote tzdata, "
-         "ou defina o TimeZone do banco com um nome da base de fusos (ex.: America/Sao_Paulo)";
-}
-
 void write_snapshots(const SnapshotTable& table, const QuestDbServer& server,
-                     std::span<const MacroEntry> descoberta, std::string_view database_zone) {
+                     std::span<const MacroEntry> descoberta, const CivilTimeZone& zone) {
   const std::int64_t run_stamp = get_timestamp();
   TableWriteReport report;
   report.table = table.name;
   report.total = descoberta.size();
-  const std::optional<CivilTimeZone> zone = CivilTimeZone::load(database_zone);
-  if (!zone) {
-    report.failure = unknown_zone(database_zone);
-    if (auto line = error_line(report)) write_error_line(*line);
-    return;
-  }
 
   // The entry of each row handed to the sender, to name the customers of refused rows.
   std::vector<std::size_t> entry_of_row;
@@ -69,7 +53,7 @@ void write_snapshots(const SnapshotTable& table, const QuestDbServer& server,
     entry_of_row.reserve(descoberta.size());
     for (std::size_t i = 0; i < descoberta.size(); ++i) {
       const MacroEntry& entry = descoberta[i];
-      const auto row = snapshot_fields(table, entry, run_stamp, *zone, fields);
+      const auto row = snapshot_fields(table, entry, run_stamp, zone, fields);
       if (auto reason = unwritable_reason(table, entry, row)) {
         report.leave_out({entry.at("{#CLIENTE_ID}"), std::move(*reason)});
         continue;
@@ -94,13 +78,13 @@ void write_snapshots(const SnapshotTable& table, const QuestDbServer& server,
 }  // namespace
 
 void sendQuestDB(const QuestDbServer& server, std::span<const MacroEntry> descoberta,
-                 std::string_view database_zone) {
-  write_snapshots(kClientesTable, server, descoberta, database_zone);
+                 const CivilTimeZone& zone) {
+  write_snapshots(kClientesTable, server, descoberta, zone);
 }
 
 void sendQuestDBChat(const QuestDbServer& server, std::span<const MacroEntry> descoberta,
-                     std::string_view database_zone) {
-  write_snapshots(kCobrancaTable, server, descoberta, database_zone);
+                     const CivilTimeZone& zone) {
+  write_snapshots(kCobrancaTable, server, descoberta, zone);
 }
 
 }  // namespace sonda

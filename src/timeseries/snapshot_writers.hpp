@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "core/macro_entry.hpp"
+#include "outside/postgres/time_zone.hpp"
 
 namespace sonda {
 
@@ -17,21 +18,22 @@ struct QuestDbServer {
 };
 
 // Writes one row per snapshot entry, in list order, into the table bekClientes of `server`
-// (HTTPS), with one flush after the last row. Date-times
-// are read in `database_zone`, the time zone of the database session they came from (its
-// TimeZone), so each is written as the instant the database means wherever the probe runs.
+// (HTTPS), with one flush after the last row. Date-times are read in `zone`: the time zone of
+// the database session they came from, so each is written as the instant the database means
+// wherever the probe runs (see snapshot_time_zone).
 //
 // A row the table cannot take (a registration date before 1970, an integer beyond INT) is left
 // out before sending, and a row the server refuses is taken out of its request and the rest sent
-// again: neither costs the other rows. What was not written, and an ingestion failure, is
+// again: neither costs the other rows. A refusal that is every row's (a missing table, a column
+// of another type) is an ingestion failure at once. What was not written, and such a failure, is
 // reported on standard error as one line "Erro: bekClientes: ..." and the writer returns
 // normally; any other failure (an entry without one of the names read, the run's time limit)
 // passes to the caller.
 void sendQuestDB(const QuestDbServer& server, std::span<const MacroEntry> descoberta,
-                 std::string_view database_zone);
+                 const CivilTimeZone& zone);
 
 // The same for the table bekCobranca of `server`, over plain HTTP.
 void sendQuestDBChat(const QuestDbServer& server, std::span<const MacroEntry> descoberta,
-                     std::string_view database_zone);
+                     const CivilTimeZone& zone);
 
 }  // namespace sonda

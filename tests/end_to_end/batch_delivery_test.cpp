@@ -88,27 +88,24 @@ TEST_F(BatchDelivery, MalformedSettingStopsTheRunBeforeAnythingIsSent) {
   EXPECT_TRUE(trapper.frames().empty());
 }
 
-TEST_F(BatchDelivery, RefusedValuesAreToldOnStandardErrorAndTheRunGoesOn) {
+TEST_F(BatchDelivery, RefusedFixedValuesAreToldOnStandardErrorAndTheRunGoesOn) {
   // A server that knows neither the host nor its items: every value refused, one per request.
   FakeZabbix unknown(std::vector<ZabbixAnswer>(19, ZabbixAnswer::refused));
   const auto result = run(unknown, "desconhecido", std::nullopt);
   EXPECT_EQ(result.status, 0);
   EXPECT_EQ(result.out, "OK\n");
+  // The per-customer values are refused too, but that is every first run: no line of their own.
   EXPECT_EQ(
       result.err,
       "Aviso: o servidor Zabbix recusou 5 valores entre titulos_totais_em_atraso, "
       "valor_total_divida, titulos_totais_em_aberto, valor_total_em_aberto, discovery_clientes "
       "do host \"desconhecido\". Causas comuns: o host não existe no Zabbix com esse nome exato; "
       "o item não existe ou não é do tipo trapper; o endereço desta máquina não está em "
-      "\"Allowed hosts\" do item; o host exige criptografia.\n"
-      "Aviso: o servidor Zabbix recusou 14 de 14 valores por cliente (valor_divida[...] e "
-      "titulos_em_atraso[...]) do host \"desconhecido\". É o esperado na primeira execução, "
-      "antes de a descoberta criar os itens dos clientes; se continuar nas seguintes, confira os "
-      "protótipos de item da regra discovery_clientes.\n");
+      "\"Allowed hosts\" do item; o host exige criptografia.\n");
   EXPECT_EQ(unknown.items().size(), 19u);  // nothing held back
   EXPECT_EQ(questdb_rows("bekCobranca", "desconhecido").size(), 7u);
 
-  // In batch mode only the refused document is named; accepted customer values say nothing.
+  // In batch mode only the refused document is named.
   FakeZabbix no_rule({ZabbixAnswer::success, ZabbixAnswer::refused});
   const auto batch = run(no_rule, "sem-regra", "1000");
   EXPECT_EQ(batch.status, 0);
@@ -117,6 +114,24 @@ TEST_F(BatchDelivery, RefusedValuesAreToldOnStandardErrorAndTheRunGoesOn) {
             0u)
       << batch.err;
   EXPECT_EQ(std::count(batch.err.begin(), batch.err.end(), '\n'), 1);
+}
+
+TEST_F(BatchDelivery, AnswersThatCountTooFewOrTooManyValuesAreToldAsTheyAre) {
+  // "processed: 0; failed: 0; total: 0" to the 4 totals, and 2^64-1 failed for the document:
+  // 4 values not confirmed and 1 refused, never a sum that wrapped.
+  FakeZabbix odd({ZabbixAnswer::uncounted, ZabbixAnswer::overcounted, ZabbixAnswer::uncounted});
+  const auto result = run(odd, "contagens", "100");
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.out, "OK\n");
+  EXPECT_EQ(result.err,
+            "Aviso: o servidor Zabbix recusou 1 valor e não confirmou 4 valores entre "
+            "titulos_totais_em_atraso, valor_total_divida, titulos_totais_em_aberto, "
+            "valor_total_em_aberto, discovery_clientes do host \"contagens\". Causas comuns: o "
+            "host não existe no Zabbix com esse nome exato; o item não existe ou não é do tipo "
+            "trapper; o endereço desta máquina não está em \"Allowed hosts\" do item; o host "
+            "exige criptografia. A resposta contou menos valores do que os enviados: confira se o "
+            "endereço é o de um servidor ou proxy Zabbix.\n");
+  EXPECT_EQ(odd.request_sizes(), (std::vector<std::size_t>{4, 1, 14}));
 }
 
 }  // namespace

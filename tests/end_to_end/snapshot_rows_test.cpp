@@ -6,10 +6,12 @@
 
 #include <gtest/gtest.h>
 
+#include "support/fake_questdb.hpp"
 #include "support/fake_zabbix.hpp"
 #include "support/process.hpp"
 #include "support/questdb.hpp"
 #include "support/servers.hpp"
+#include "support/temp_dir.hpp"
 
 namespace sonda::test {
 namespace {
@@ -242,6 +244,82 @@ TEST_F(SnapshotRows, DateTimesAreTheInstantsOfTheDatabasesZoneNotTheMachines) {
         EXPECT_EQ(rows[6][due], c.vencimento) << table << " " << c.host << " TZ=" << machine;
       }
     }
+  }
+}
+
+TEST_F(SnapshotRows, WithoutAZoneDatabaseEveryRowIsReadInTheMachinesZoneWithOneLine) {
+  create("cobranca_sem_tzdata", "UTF8", "America/New_York", kTransitions);
+  // An empty TZDIR: this machine knows no zone by name, as one without tzdata.
+  const TempDir empty_zones;
+  const std::string tzdir = empty_zones.path().string();
+  struct Case {
+    std::string machine_zone, host, told_zone, first_cadastro;
+  };
+  const Case cases[] = {
+      // An offset needs no zone database: the machine reads 12:00 as 03:00 UTC.
+      {"<+09>-9", "sem-tzdata-fixo", "<+09>-9", "2018-07-01T03:00:00.000000Z"},
+      // A zone name it cannot read is UTC, as for the C library.
+      {"America/Sao_Paulo", "sem-tzdata-utc", "UTC", "2018-07-01T12:00:00.000000Z"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.host);
+    FakeZabbix trapper;
+    const auto result =
+        run("cobranca_sem_tzdata", c.host, trapper, {{"TZ", c.machine_zone}, {"TZDIR", tzdir}});
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.out, "OK\n");
+    EXPECT_EQ(result.err,
+              "Aviso: o fuso horário \"America/New_York\" do PostgreSQL não é conhecido nesta "
+              "máquina, que não tem a base de fusos horários: as datas de bekClientes e "
+              "bekCobranca serão lidas no fuso horário desta máquina (" +
+                  c.told_zone + "). Para lê-las no fuso do banco, corrija TZDIR (\"" + tzdir +
+                  "\"), que deve apontar para a base de fusos horários (ex.: "
+                  "/usr/share/zoneinfo).\n");
+    for (const std::string table : {"bekClientes", "bekCobranca"}) {
+      const auto rows = questdb_rows(table, c.host);
+      ASSERT_EQ(rows.size(), 7u) << table;
+      EXPECT_EQ(rows[0]["dataCadastro"], c.first_cadastro) << table;
+    }
+  }
+}
+
+TEST_F(SnapshotRows, ARefusalEveryRowSharesCostsOneRequestTwoAtMostAndOneLine) {
+  struct Case {
+    std::string host, detail;
+    std::size_t requests;
+  };
+  const Case cases[] = {
+      // QuestDB 9's words for a table missing with auto-creation off: one request.
+      {"tabela-ausente",
+       "\\nerror in line 1: table: bekCobranca; table does not exist, creating new tables is "
+       "disabled",
+       1},
+      // Words not known here, at the first line again once the first row is out: two.
+      {"disco-cheio", "write error: bekCobranca, errno: 28, error: disco cheio", 2},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.host);
+    ScriptedQuestDb cobranca({{400, line_refusal(1, "invalid", c.detail)}});
+    RunSettings settings = fixture_settings();
+    settings.zabbix_host.assign(c.host);
+    settings.quest_db_ip_chat.assign("127.0.0.1");
+    settings.quest_db_port_chat.assign(std::to_string(cobranca.port()));
+    FakeZabbix trapper;
+    ProcessOptions options;
+    options.env["SONDA_ZABBIX_SERVER"] = trapper.address();
+    options.env["SSL_CERT_FILE"] = questdb_server().ca;
+    options.env["SONDA_TEST_ROWS_PER_REQUEST"] = "3";  // 7 rows: 3 requests, had all gone well
+    const auto result = run_probe(full_form_arguments(settings), options);
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.out, "OK\n");
+    EXPECT_TRUE(
+        result.err.starts_with("Erro: bekCobranca: 7 de 7 linhas não gravadas (0 "
+                               "gravadas): o QuestDB em 127.0.0.1:" +
+                               std::to_string(cobranca.port()) + " recusou as linhas (HTTP 400): "))
+        << result.err;
+    EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1) << result.err;
+    EXPECT_EQ(cobranca.seen().size(), c.requests);
+    EXPECT_EQ(questdb_rows("bekClientes", c.host).size(), 7u);
   }
 }
 

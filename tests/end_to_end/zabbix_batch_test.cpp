@@ -83,13 +83,13 @@ TEST_P(ZabbixBatchEndToEnd, FirstRunDiscoversSecondRunFillsAndLargeDocumentsArri
   reload_zabbix_configuration(server(), kHost, "discovery_clientes", R"({"data":[]})");
   PgSession zabbix(server().database);
 
-  // First run: the totals and the document land; the customer items do not exist yet.
+  // First run: the totals and the document land; the customer items do not exist yet, which
+  // is no news to tell.
   const std::int64_t start = std::time(nullptr);
   const auto first = batch_run(server(), "1000");
   ASSERT_EQ(first.status, 0) << first.err;
   EXPECT_EQ(first.out, "OK\n");
-  EXPECT_NE(first.err.find("recusou 14 de 14 valores por cliente"), std::string::npos) << first.err;
-  EXPECT_EQ(std::count(first.err.begin(), first.err.end(), '\n'), 1) << first.err;
+  EXPECT_EQ(first.err, "");
   EXPECT_EQ(stored_value(zabbix, kHost, "titulos_totais_em_atraso", start), "6");
   EXPECT_EQ(stored_value(zabbix, kHost, "valor_total_divida", start), "177.5");
   EXPECT_EQ(stored_value(zabbix, kHost, "valor_total_em_aberto", start), "165");
@@ -103,8 +103,7 @@ TEST_P(ZabbixBatchEndToEnd, FirstRunDiscoversSecondRunFillsAndLargeDocumentsArri
   const std::int64_t second_start = std::time(nullptr);
   const auto second = batch_run(server(), "4");
   ASSERT_EQ(second.status, 0) << second.err;
-  EXPECT_NE(second.err.find("recusou 2 de 14 valores por cliente"), std::string::npos)
-      << second.err;
+  EXPECT_EQ(second.err, "");
   EXPECT_EQ(stored_value(zabbix, kHost, "valor_divida[1]", second_start), "157.5");
   EXPECT_EQ(stored_value(zabbix, kHost, "titulos_em_atraso[1]", second_start), "3");
   EXPECT_EQ(stored_value(zabbix, kHost, "valor_divida[3]", second_start), "10");

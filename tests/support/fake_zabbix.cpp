@@ -4,6 +4,7 @@
 #include <unistd.h>
 #include <zlib.h>
 
+#include <cstdint>
 #include <stdexcept>
 
 namespace sonda::test {
@@ -41,10 +42,14 @@ std::string compressed_frame(const std::string& json) {
   return header(0x03, packed.size(), json.size()) + packed;
 }
 
-std::string counts(std::size_t processed, std::size_t failed) {
+std::string counts(std::uint64_t processed, std::uint64_t failed, std::uint64_t total) {
   return R"({"response":"success","info":"processed: )" + std::to_string(processed) +
-         "; failed: " + std::to_string(failed) + "; total: " + std::to_string(processed + failed) +
+         "; failed: " + std::to_string(failed) + "; total: " + std::to_string(total) +
          R"(; seconds spent: 0.000040"})";
+}
+
+std::string counts(std::size_t processed, std::size_t failed) {
+  return counts(processed, failed, processed + failed);
 }
 
 }  // namespace
@@ -95,6 +100,12 @@ void FakeZabbix::serve(int fd, const std::atomic<bool>& stopping) {
     case ZabbixAnswer::late_close:
       write_all_to(fd, zabbix_frame(counts(values, 0)));
       hold_silently(fd, stopping);
+      break;
+    case ZabbixAnswer::uncounted:
+      write_all_to(fd, zabbix_frame(counts(0, 0, 0)));
+      break;
+    case ZabbixAnswer::overcounted:
+      write_all_to(fd, zabbix_frame(counts(0, UINT64_MAX, UINT64_MAX)));
       break;
     case ZabbixAnswer::failed:
       write_all_to(fd, zabbix_frame(R"({"response":"failed","info":"host is not allowed"})"));

@@ -13,9 +13,11 @@ namespace sonda::test {
 // What a fake Zabbix server does with the n-th request (counted from 1). Success counts every
 // value of the request processed; refused counts them all failed, as a real server does for an
 // unknown host; compressed is a success in a zlib-compressed frame; late_close is a success
-// after which the server keeps the connection open until the sender closes it; redirect is the
-// answer of a Zabbix 7.0 proxy that does not monitor the host, naming the address given to
-// redirect_to(); reset is the redirect that sends the sender back to its configured address.
+// after which the server keeps the connection open until the sender closes it; uncounted is a
+// success that counts nothing ("processed: 0; failed: 0; total: 0"); overcounted a success that
+// counts 2^64-1 failed values, whatever was sent; redirect is the answer of a Zabbix 7.0 proxy
+// that does not monitor the host, naming the address given to redirect_to(); reset is the
+// redirect that sends the sender back to its configured address.
 enum class ZabbixAnswer {
   success,
   failed,
@@ -25,6 +27,8 @@ enum class ZabbixAnswer {
   refused,
   compressed,
   late_close,
+  uncounted,
+  overcounted,
   redirect,
   reset
 };

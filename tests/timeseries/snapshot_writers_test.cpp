@@ -17,6 +17,7 @@
 #include "support/questdb.hpp"
 #include "support/servers.hpp"
 #include "support/values.hpp"
+#include "timeseries/snapshot_zone.hpp"
 #include "timeseries/timestamp.hpp"
 
 namespace sonda::test {
@@ -63,11 +64,11 @@ std::vector<MacroEntry> three_entries(std::string_view host) {
 // The writers as a run calls them, with the servers of the command line `settings`.
 void write_clientes(const RunSettings& settings, std::span<const MacroEntry> entries,
                     std::string_view zone) {
-  sendQuestDB(clientes_server(settings), entries, zone);
+  sendQuestDB(clientes_server(settings), entries, snapshot_time_zone(zone));
 }
 void write_cobranca(const RunSettings& settings, std::span<const MacroEntry> entries,
                     std::string_view zone) {
-  sendQuestDBChat(cobranca_server(settings), entries, zone);
+  sendQuestDBChat(cobranca_server(settings), entries, snapshot_time_zone(zone));
 }
 
 RunSettings writer_settings() {
@@ -234,24 +235,26 @@ TEST_F(SnapshotWriters, WrongPasswordIsOneErrorLine) {
   EXPECT_EQ(questdb_rows("bekClientes", "senha").size(), 3u);
 }
 
-TEST_F(SnapshotWriters, RejectedRowIsOneErrorLineWithTheServersWords) {
-  // A status the INT column cannot take in two ways: beyond its range, seen before sending; a
-  // text, which only the server finds. Each costs its own row only.
+TEST_F(SnapshotWriters, ColumnOfAnotherKindIsOneErrorLineWithTheServersWords) {
+  // A status the INT column cannot take in two ways: beyond its range, seen before sending, which
+  // costs its own row only; a text, which only the server finds and which blames the column (a
+  // run's statuses are all of one kind): the request fails as one, without re-sending.
   auto entries = three_entries("recusa");
   entries.push_back(snapshot(integer(44), none, none, 1.0, integer(0), none, none, none,
                              at(2024, 1, 1), integer(3'000'000'000), "recusa"));
   entries.push_back(snapshot(integer(45), none, none, 1.0, integer(0), none, none, none,
                              at(2024, 1, 2), text("ativo"), "recusa"));
   const std::string errors = both_writers(writer_settings(), entries);
-  EXPECT_EQ(errors,
-            "Erro: bekClientes: 2 de 5 linhas não gravadas: cliente 44 (statusContrato "
-            "3000000000 fora da faixa de INT), cliente 45 (recusada pelo QuestDB: table: "
-            "bekClientes, column: statusContrato; cast error from protocol type: STRING to "
-            "column type: INT)\n");
-  const auto clientes = questdb_rows("bekClientes", "recusa");
-  ASSERT_EQ(clientes.size(), 3u);
-  EXPECT_EQ(clientes[1]["idCliente"], 42);
-  EXPECT_EQ(clientes[2]["idCliente"], 43);
+  EXPECT_TRUE(errors.starts_with(
+      "Erro: bekClientes: 5 de 5 linhas não gravadas (0 gravadas): cliente 44 (statusContrato "
+      "3000000000 fora da faixa de INT); o QuestDB em " +
+      questdb_server().tls_host + ":" + questdb_server().tls_port +
+      " recusou as linhas (HTTP 400): failed to parse line protocol:errors encountered on "
+      "line(s): error in line 4: table: bekClientes, column: statusContrato; cast error from "
+      "protocol type: STRING to column type: INT [id: "))
+      << errors;
+  EXPECT_EQ(std::count(errors.begin(), errors.end(), '\n'), 1) << errors;
+  EXPECT_EQ(questdb_rows("bekClientes", "recusa").size(), 0u);
   EXPECT_EQ(questdb_rows("bekCobranca", "recusa").size(), 5u);
 }
 
@@ -310,24 +313,35 @@ TEST_F(SnapshotWriters, ServerThatDropsPacketsCostsSecondsHoweverLargeTheRequest
   EXPECT_EQ(questdb_rows("bekCobranca", "grande").size(), 3000u);
 }
 
-TEST_F(SnapshotWriters, ZoneThisMachineDoesNotKnowWritesNothingRatherThanWrongInstants) {
-  // dataCadastro is a key of the tables: a guessed zone would write every row a second time.
-  const std::string errors = [] {
-    CapturedStderr captured;
-    write_clientes(writer_settings(), three_entries("sem-fuso"), "BRT3BRST,M10.3.0/0,M2.3.0/0");
-    write_cobranca(writer_settings(), three_entries("sem-fuso"), "");
-    return captured.text();
-  }();
-  EXPECT_EQ(errors,
-            "Erro: bekClientes: 3 de 3 linhas não gravadas (0 gravadas): o fuso horário "
-            "\"BRT3BRST,M10.3.0/0,M2.3.0/0\" do PostgreSQL não é conhecido nesta máquina: instale "
-            "ou atualize o "
-            "pacote tzdata, ou defina o TimeZone do banco com um nome da base de fusos (ex.: "
-            "America/Sao_Paulo)\n"
-            "Erro: bekCobranca: 3 de 3 linhas não gravadas (0 gravadas): o PostgreSQL não "
-            "informou seu fuso horário (TimeZone), sem o qual as datas não têm instante\n");
-  EXPECT_EQ(questdb_rows("bekClientes", "sem-fuso").size(), 0u);
-  EXPECT_EQ(questdb_rows("bekCobranca", "sem-fuso").size(), 0u);
+TEST_F(SnapshotWriters, ZoneThisMachineDoesNotKnowIsReadInTheMachinesOwnWithOneLineThatSaysSo) {
+  // A rule that no tz database names, and no zone at all: every row is still written, read as
+  // this machine's zone (TZ, São Paulo here) reads it, as before the database's zone was used.
+  for (const std::string_view database_zone : {"BRT3BRST,M10.3.0/0,M2.3.0/0", ""}) {
+    SCOPED_TRACE(database_zone);
+    truncate_questdb_tables();
+    std::string errors;
+    {
+      CapturedStderr captured;
+      const CivilTimeZone zone = snapshot_time_zone(database_zone);
+      sendQuestDB(clientes_server(writer_settings()), three_entries("sem-fuso"), zone);
+      sendQuestDBChat(cobranca_server(writer_settings()), three_entries("sem-fuso"), zone);
+      errors = captured.text();
+    }
+    EXPECT_EQ(errors,
+              database_zone.empty()
+                  ? "Aviso: o PostgreSQL não informou seu fuso horário (TimeZone): as datas de "
+                    "bekClientes e bekCobranca serão lidas no fuso horário desta máquina "
+                    "(America/Sao_Paulo).\n"
+                  : "Aviso: o fuso horário \"BRT3BRST,M10.3.0/0,M2.3.0/0\" do PostgreSQL não "
+                    "está na base de fusos horários desta máquina: as datas de bekClientes e "
+                    "bekCobranca serão lidas no fuso horário desta máquina (America/Sao_Paulo). "
+                    "Para lê-las no fuso do banco, atualize o pacote tzdata ou defina o TimeZone "
+                    "do banco com um nome dessa base (ex.: America/Sao_Paulo).\n");
+    const auto clientes = questdb_rows("bekClientes", "sem-fuso");
+    ASSERT_EQ(clientes.size(), 3u);
+    EXPECT_EQ(clientes[2]["dataCadastro"], "2023-01-01T02:59:59.000000Z");  // UTC-3
+    EXPECT_EQ(questdb_rows("bekCobranca", "sem-fuso").size(), 3u);
+  }
 }
 
 TEST_F(SnapshotWriters, EntryWithoutANameReadIsNotAnIngestionFailure) {

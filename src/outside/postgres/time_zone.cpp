@@ -1,5 +1,7 @@
 #include "outside/postgres/time_zone.hpp"
 
+#include <cstdlib>
+
 #include <cctz/civil_time.h>
 #include <cctz/time_zone.h>
 
@@ -71,6 +73,24 @@ std::optional<CivilTimeZone> CivilTimeZone::load(std::string_view name) {
 }
 
 CivilTimeZone CivilTimeZone::utc() { return CivilTimeZone(cctz::utc_time_zone(), "UTC"); }
+
+CivilTimeZone CivilTimeZone::machine() {
+  if (const char* tz = std::getenv("TZ"); tz != nullptr) {
+    std::string_view name(tz);
+    if (name.starts_with(':')) name.remove_prefix(1);
+    // A TZ the C library cannot read either (empty, or a zone missing here) is UTC there too.
+    return load(name).value_or(utc());
+  }
+  constexpr const char* kLocalTime = "/etc/localtime";
+  cctz::time_zone zone;
+  if (cctz::load_time_zone(kLocalTime, &zone)) return CivilTimeZone(zone, kLocalTime);
+  return utc();
+}
+
+bool CivilTimeZone::database_present() {
+  cctz::time_zone zone;
+  return cctz::load_time_zone("Etc/UTC", &zone);
+}
 
 std::int64_t CivilTimeZone::epoch_micros(DateTime value) const {
   // Floor division: a date-time before 1970 keeps its microseconds positive.

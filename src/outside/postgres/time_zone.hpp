@@ -17,13 +17,20 @@ namespace sonda {
 
 // A zone of the tz database (/usr/share/zoneinfo, or TZDIR), in which a date-time without zone
 // is read as the instant it stands for there. The machine's own zone (TZ, /etc/localtime)
-// plays no part.
+// plays no part, but in machine().
 class CivilTimeZone {
  public:
   // The zone under `name` as PostgreSQL reports it ("America/Sao_Paulo", "UTC", "Etc/GMT+3",
   // "EST5EDT"); nothing when this machine does not know it.
   static std::optional<CivilTimeZone> load(std::string_view name);
   static CivilTimeZone utc();
+  // The machine's own zone as the C library's mktime reads it: TZ when it is set (a zone name,
+  // with or without a leading ":", or an offset such as "<-03>+03"), /etc/localtime when not;
+  // UTC when that cannot be read, as the C library does too.
+  static CivilTimeZone machine();
+  // Whether this machine has a tz database to read zones from (TZDIR when set, else
+  // /usr/share/zoneinfo): "Etc/UTC", which every release of it holds, can be read.
+  static bool database_present();
 
   // Microseconds since 1970-01-01 00:00:00 UTC of `value` read in this zone. A time that occurs
   // twice (the hour repeated when daylight-saving time ends) is the earlier instant; a time the

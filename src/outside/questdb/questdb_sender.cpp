@@ -102,6 +102,28 @@ std::string row_reason(std::string message) {
   return message;
 }
 
+// Whether QuestDB's reason for refusing a row blames the table or a column rather than the
+// row's values, so that every row of the table would be refused alike. The words are QuestDB's
+// (9.x): a table missing with auto-creation off, a column missing with auto-creation off, a
+// column of another type than the value's, names or types it cannot take, a table it does not
+// take rows for. A value out of a column's range, or a designated timestamp before 1970, is the
+// row's own.
+bool blames_the_table(std::string_view reason) {
+  constexpr std::string_view kTableWords[] = {
+      "table does not exist",
+      "creating new columns is disabled",
+      "cast error from protocol type",
+      "invalid table name",
+      "invalid column name",
+      "invalid column type",
+      "cannot insert in non-WAL table",
+      "cannot modify materialized view",
+      "cannot be created automatically",
+  };
+  return std::any_of(std::begin(kTableWords), std::end(kTableWords),
+                     [&](std::string_view words) { return reason.find(words) != reason.npos; });
+}
+
 // The line an answer of QuestDB names (from 1), if it names one.
 std::optional<std::size_t> refused_line(const nlohmann::json& answer) {
   if (!answer.is_object() || !answer.contains("line")) return std::nullopt;
@@ -147,13 +169,20 @@ void QuestDbSender::flush() {
   const ScopeGuard clear([this] { buffer_.clear(); });
   // Row numbers of what is left in the buffer, made only once a row is refused.
   std::vector<std::size_t> numbers;
+  std::optional<LineRefusal> previous;  // the refusal of the row taken out last
   for (;;) {
     const std::optional<LineRefusal> refusal = send(buffer_.text());
     if (!refusal) {
       rows_written_ += buffer_.rows();
       return;
     }
-    if (refusal->line > buffer_.rows() || rejected_.size() >= kMaxRejectedRows) {
+    // The first row refused, taken out, and the next first row refused for the same reason: the
+    // reason is every row's, whatever its words, and the first one was no more at fault.
+    const bool again_at_the_top = previous && previous->line == 1 && refusal->line == 1 &&
+                                  previous->reason == refusal->reason;
+    if (again_at_the_top) rejected_.pop_back();
+    if (again_at_the_top || blames_the_table(refusal->reason) || refusal->line > buffer_.rows() ||
+        rejected_.size() >= kMaxRejectedRows) {
       throw IngressError(refusal->message);
     }
     if (numbers.empty()) {
@@ -165,6 +194,7 @@ void QuestDbSender::flush() {
     numbers.erase(numbers.begin() + static_cast<std::ptrdiff_t>(index));
     buffer_.remove_row(index);
     if (buffer_.rows() == 0) return;
+    previous = refusal;
   }
 }
 

@@ -21,7 +21,11 @@ namespace sonda {
 //
 // QuestDB writes a request whole or not at all. When it refuses one for a single row (its answer
 // names the line), that row is taken out and the rest sent again, up to kMaxRejectedRows rows
-// per sender; the rows taken out are listed by rejected_rows().
+// per sender; the rows taken out are listed by rejected_rows(). A refusal that is not the row's
+// own fails the request at once: one whose reason blames the table or a column (a missing table
+// or column with auto-creation off, a column of another type), or one that comes back for the
+// same reason at the first line once the first row is taken out. Such a refusal costs one
+// request, two at most, and not one re-sending per row.
 class QuestDbSender {
  public:
   static constexpr std::size_t kMaxRejectedRows = 100;

@@ -14,11 +14,15 @@ struct ZabbixCounts {
   std::uint64_t processed = 0;
   std::uint64_t failed = 0;
   std::uint64_t total = 0;
+  // Of `failed`, the values the answer left out of its counts (a total below what was sent):
+  // not said to be refused, but not said to be kept either.
+  std::uint64_t unconfirmed = 0;
 
   ZabbixCounts& operator+=(const ZabbixCounts& other) {
     processed += other.processed;
     failed += other.failed;
     total += other.total;
+    unconfirmed += other.unconfirmed;
     return *this;
   }
 };
@@ -42,9 +46,12 @@ struct ZabbixReply {
   std::optional<ZabbixRedirect> redirect;
 };
 
-// Reads an answer's JSON text; nothing when it is not an object with a text "response". A
+// Reads an answer's JSON text; nothing when it is not an object with a text "response". The
+// counts are those of a request of `sent` values, made to add up to it: a value the answer does
+// not count as processed counts as failed (as unconfirmed when the answer did not count it as
+// failed either), and no count exceeds `sent`, however large the number the server wrote. A
 // "redirect" that is not an object with an address or a reset is kept with an empty address and
 // no reset, for the caller to refuse.
-std::optional<ZabbixReply> parse_zabbix_reply(std::string_view json);
+std::optional<ZabbixReply> parse_zabbix_reply(std::string_view json, std::uint64_t sent);
 
 }  // namespace sonda

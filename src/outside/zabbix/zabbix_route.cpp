@@ -158,7 +158,7 @@ std::optional<ZabbixRoute::Answer> ZabbixRoute::send_to_redirect(const ZabbixFra
   return Answer{where, converse(connection, frame)};
 }
 
-ZabbixRouteAnswer ZabbixRoute::exchange(const ZabbixFrame& frame,
+ZabbixRouteAnswer ZabbixRoute::exchange(const ZabbixFrame& frame, std::uint64_t value_count,
                                         const ZabbixConnectionMaker& open) {
   std::vector<std::string> reached;
   for (int hop = 0;; ++hop) {
@@ -170,7 +170,7 @@ ZabbixRouteAnswer ZabbixRoute::exchange(const ZabbixFrame& frame,
     if (!answer) answer = send_to_nodes(frame, open);
     reached.push_back(answer->where);
 
-    auto reply = parse_zabbix_reply(answer->json);
+    auto reply = parse_zabbix_reply(answer->json, value_count);
     if (!reply) throw failure_at(answer->where, "resposta sem o campo response");
     if (!reply->redirect) return {std::move(answer->where), std::move(*reply)};
 

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
@@ -50,7 +51,9 @@ class ZabbixRoute {
   // back to an address the request already reached, or beyond kZabbixMaxRedirects hops; raises
   // TimeoutException at the run's limit. With one node, every failure and its text are those of
   // a single server.
-  ZabbixRouteAnswer exchange(const ZabbixFrame& frame, const ZabbixConnectionMaker& open);
+  // `value_count` is the number of values the request carries, for the answer's counts.
+  ZabbixRouteAnswer exchange(const ZabbixFrame& frame, std::uint64_t value_count,
+                             const ZabbixConnectionMaker& open);
 
   // The destination as listed: its nodes, host:port, joined by ";".
   const std::string& name() const { return name_; }

@@ -100,7 +100,7 @@ ZabbixCounts exchange(const std::string& zabbix_server, const std::string& what,
     if (destinations.dropped[i]) continue;
     ZabbixRoute& route = destinations.routes[i];
     try {
-      const ZabbixRouteAnswer answer = route.exchange(frame, open);
+      const ZabbixRouteAnswer answer = route.exchange(frame, value_count, open);
       const ZabbixReply& reply = answer.reply;
       if (reply.response != "success") {
         throw ZabbixError("servidor Zabbix em " + answer.where + ": o envio de " + what +

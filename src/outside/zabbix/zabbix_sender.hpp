@@ -50,8 +50,9 @@ std::string sender_data_frame(std::string_view host, std::string_view key, const
 // Raises ZabbixError when the server cannot be resolved or reached, breaks the connection or
 // closes it before a complete answer, answers something that is not a valid frame with JSON,
 // answers "response":"failed", or takes longer than zabbix_call_time(); raises
-// TimeoutException at the run's limit. Returns what the server counted: a value it refused
-// (unknown host or item, address not allowed) is no failure of the send.
+// TimeoutException at the run's limit. Returns what the server counted, held to the values sent
+// (see parse_zabbix_reply): a value it refused (unknown host or item, address not allowed) or
+// left uncounted is no failure of the send.
 ZabbixCounts send_zabbix(const std::string& zabbix_server, std::string_view zabbix_host,
                          std::string_view key, const FieldValue& value);
 

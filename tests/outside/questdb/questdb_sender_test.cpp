@@ -2,12 +2,12 @@
 #include "outside/questdb/questdb_sender.hpp"
 
 #include <chrono>
-#include <mutex>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "outside/process/runtime_limit.hpp"
+#include "support/fake_questdb.hpp"
 #include "support/fake_server.hpp"
 
 namespace sonda::test {
@@ -15,39 +15,6 @@ namespace {
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
-
-// Answers each request with the next of `answers` (status, body), the last one from then on,
-// and keeps what it saw.
-class ScriptedQuestDb {
- public:
-  explicit ScriptedQuestDb(std::vector<std::pair<int, std::string>> answers)
-      : answers_(std::move(answers)), server_([this](int fd, const std::atomic<bool>& stopping) {
-          while (auto request = read_http_request(fd, stopping)) {
-            std::pair<int, std::string> answer;
-            {
-              const std::lock_guard lock(mutex_);
-              seen_.push_back(*request);
-              answer = answers_[std::min(seen_.size(), answers_.size()) - 1];
-            }
-            write_http_answer(fd, answer.first, answer.second);
-          }
-        }) {}
-
-  std::string conf(const std::string& extra = "") const {
-    return "http::addr=127.0.0.1:" + std::to_string(server_.port()) +
-           ";username=admin;password=p4ss;" + extra;
-  }
-  std::vector<SeenHttpRequest> seen() const {
-    const std::lock_guard lock(mutex_);
-    return seen_;
-  }
-
- private:
-  std::vector<std::pair<int, std::string>> answers_;
-  mutable std::mutex mutex_;
-  std::vector<SeenHttpRequest> seen_;
-  FakeServer server_;
-};
 
 void add_rows(QuestDbSender& sender, int count) {
   for (int i = 0; i < count; ++i) {
@@ -121,19 +88,13 @@ TEST(QuestDbSender, RetriesWhatMayPassAndStopsOnWhatWillNot) {
   EXPECT_EQ(auth.find("p4ss"), std::string::npos);
 }
 
-// The answers QuestDB 9 gives for one bad row among good ones.
-std::string line_refusal(int line, const std::string& status_code, const std::string& detail) {
-  return R"({"code":")" + status_code +
-         R"(","message":"failed to parse line protocol:errors encountered on line(s):)" + detail +
-         R"(","line":)" + std::to_string(line) + R"(,"errorId":"ab-)" + std::to_string(line) +
-         R"("})";
-}
-
 TEST(QuestDbSender, RowTheServerRefusesIsTakenOutAndTheRestSentAgain) {
   ScriptedQuestDb server({
       {500, line_refusal(2, "internal error",
                          "write error: t, errno: -1, error: invalid UTF8 in value for a")},
-      {400, line_refusal(3, "invalid", "\\nerror in line 3: table: t, column: id; cast error")},
+      {400, line_refusal(3, "invalid",
+                         "\\nerror in line 3: table: t, column: id; line protocol value: "
+                         "99999999999 is out bounds of column type: INT")},
       {204, ""},
   });
   QuestDbSender sender = QuestDbSender::from_conf(server.conf("auto_flush_rows=5;"));
@@ -149,12 +110,20 @@ TEST(QuestDbSender, RowTheServerRefusesIsTakenOutAndTheRestSentAgain) {
   EXPECT_EQ(sender.rejected_rows()[0].row, 1u);
   EXPECT_EQ(sender.rejected_rows()[0].reason, "invalid UTF8 in value for a");
   EXPECT_EQ(sender.rejected_rows()[1].row, 3u);
-  EXPECT_EQ(sender.rejected_rows()[1].reason, "table: t, column: id; cast error");
+  EXPECT_EQ(sender.rejected_rows()[1].reason,
+            "table: t, column: id; line protocol value: 99999999999 is out bounds of column type: "
+            "INT");
 }
 
 TEST(QuestDbSender, RefusedRowsAreBoundedThenTheRequestFails) {
-  // Every row refused, one after the other: after the bound, the request fails as a whole.
-  ScriptedQuestDb server({{400, line_refusal(1, "invalid", "\\nerror in line 1: bad")}});
+  // Every first row refused, each for a reason of its own: after the bound, the request fails
+  // as a whole.
+  std::vector<std::pair<int, std::string>> answers;
+  for (std::size_t i = 0; i <= QuestDbSender::kMaxRejectedRows; ++i) {
+    answers.push_back(
+        {400, line_refusal(1, "invalid", "\\nerror in line 1: bad " + std::to_string(i))});
+  }
+  ScriptedQuestDb server(answers);
   QuestDbSender sender = QuestDbSender::from_conf(server.conf());
   add_rows(sender, QuestDbSender::kMaxRejectedRows + 5);
   const std::string failure = ingress_failure(sender);
@@ -170,6 +139,50 @@ TEST(QuestDbSender, RefusedRowsAreBoundedThenTheRequestFails) {
   add_rows(other, 2);
   EXPECT_NE(ingress_failure(other).find("linha: 9]"), std::string::npos);
   EXPECT_TRUE(other.rejected_rows().empty());
+}
+
+// Adds `count` rows and flushes; the failure of the request that failed, if one did.
+std::string add_rows_then_flush(QuestDbSender& sender, int count) {
+  try {
+    add_rows(sender, count);
+    sender.flush();
+  } catch (const IngressError& error) {
+    return error.what();
+  }
+  return "(no failure)";
+}
+
+TEST(QuestDbSender, RefusalThatEveryRowSharesCostsOneRequestTwoAtMost) {
+  // QuestDB 9's own words when the table or a column is at fault, whichever row it names.
+  const std::string table_reasons[] = {
+      "\\nerror in line 1: table: t; table does not exist, creating new tables is disabled",
+      "\\nerror in line 2: table: t, column: nova does not exist, creating new columns is "
+      "disabled",
+      "\\nerror in line 1: table: t, column: id; cast error from protocol type: LONG to column "
+      "type: VARCHAR",
+  };
+  for (const std::string& reason : table_reasons) {
+    SCOPED_TRACE(reason);
+    const int line = reason.find("line 2") != std::string::npos ? 2 : 1;
+    ScriptedQuestDb server({{400, line_refusal(line, "invalid", reason)}, {204, ""}});
+    QuestDbSender sender = QuestDbSender::from_conf(server.conf("auto_flush_rows=2;"));
+    const std::string failure = add_rows_then_flush(sender, 6);
+    EXPECT_NE(failure.find("recusou as linhas (HTTP 400)"), std::string::npos) << failure;
+    EXPECT_EQ(server.seen().size(), 1u);  // not re-sent, and no request after it
+    EXPECT_TRUE(sender.rejected_rows().empty());
+    EXPECT_EQ(sender.rows_written(), 0u);
+  }
+
+  // Words not known here, refused again at the top once the first row is out: the second
+  // request ends it, and the first row is not blamed alone.
+  ScriptedQuestDb server({{500, line_refusal(1, "internal error",
+                                             "write error: t, errno: 28, "
+                                             "error: disco cheio")}});
+  QuestDbSender sender = QuestDbSender::from_conf(server.conf());
+  add_rows(sender, 50);
+  EXPECT_NE(ingress_failure(sender).find("disco cheio"), std::string::npos);
+  EXPECT_EQ(server.seen().size(), 2u);
+  EXPECT_TRUE(sender.rejected_rows().empty());
 }
 
 TEST(QuestDbSender, GivesUpAfterTheRetryTimeout) {

@@ -45,17 +45,59 @@ TEST(ZabbixFrame, AnswersAreRecognisedAsTheyArriveAndDamageIsRefused) {
 TEST(ZabbixReply, CountsComeFromTheInfoText) {
   const auto reply =
       parse_zabbix_reply(R"({"response":"success","info":"processed: 998; failed: 2; total: 1000; )"
-                         R"(seconds spent: 0.003"})");
+                         R"(seconds spent: 0.003"})",
+                         1000);
   ASSERT_TRUE(reply && reply->counts);
   EXPECT_EQ(reply->response, "success");
   EXPECT_EQ(reply->counts->processed, 998u);
   EXPECT_EQ(reply->counts->failed, 2u);
   EXPECT_EQ(reply->counts->total, 1000u);
+  EXPECT_EQ(reply->counts->unconfirmed, 0u);
 
-  EXPECT_FALSE(parse_zabbix_reply(R"({"response":"success"})")->counts);
-  EXPECT_FALSE(parse_zabbix_reply(R"({"response":"failed","info":"x"})")->counts);
-  EXPECT_FALSE(parse_zabbix_reply("[1]"));
-  EXPECT_FALSE(parse_zabbix_reply("não é json"));
+  EXPECT_FALSE(parse_zabbix_reply(R"({"response":"success"})", 1)->counts);
+  EXPECT_FALSE(parse_zabbix_reply(R"({"response":"failed","info":"x"})", 1)->counts);
+  EXPECT_FALSE(parse_zabbix_reply("[1]", 1));
+  EXPECT_FALSE(parse_zabbix_reply("não é json", 1));
+}
+
+// The counts of a request of `sent` values, as read from `info`.
+ZabbixCounts counts_of(const std::string& info, std::uint64_t sent) {
+  const auto reply = parse_zabbix_reply(R"({"response":"success","info":")" + info + R"("})", sent);
+  return reply && reply->counts ? *reply->counts : ZabbixCounts{9, 9, 9, 9};
+}
+
+TEST(ZabbixReply, CountsThatDoNotAddUpToWhatWasSentAreReadAsALoss) {
+  // Nothing counted for 5 values: all 5 unconfirmed, none kept.
+  ZabbixCounts zero = counts_of("processed: 0; failed: 0; total: 0; seconds spent: 0.000010", 5);
+  EXPECT_EQ(zero.processed, 0u);
+  EXPECT_EQ(zero.failed, 5u);
+  EXPECT_EQ(zero.total, 5u);
+  EXPECT_EQ(zero.unconfirmed, 5u);
+
+  // A total short of what was sent: the missing ones are unconfirmed.
+  ZabbixCounts short_total = counts_of("processed: 2; failed: 1; total: 3", 5);
+  EXPECT_EQ(short_total.processed, 2u);
+  EXPECT_EQ(short_total.failed, 3u);
+  EXPECT_EQ(short_total.unconfirmed, 2u);
+
+  // Numbers past what was sent, even past 64 bits, count no more than what was sent, so sums of
+  // many answers cannot wrap.
+  ZabbixCounts sum;
+  for (const char* failed : {"18446744073709551615", "99999999999999999999999"}) {
+    const ZabbixCounts huge =
+        counts_of(std::string("processed: 0; failed: ") + failed + "; total: 1", 2);
+    EXPECT_EQ(huge.failed, 2u) << failed;
+    EXPECT_EQ(huge.unconfirmed, 0u) << failed;
+    sum += huge;
+  }
+  EXPECT_EQ(sum.failed, 4u);
+  EXPECT_EQ(counts_of("processed: 18446744073709551615; failed: 0; total: 7", 3).processed, 3u);
+
+  // Counts that contradict each other: the loss is told rather than hidden.
+  ZabbixCounts both = counts_of("processed: 1; failed: 1; total: 1", 1);
+  EXPECT_EQ(both.processed, 0u);
+  EXPECT_EQ(both.failed, 1u);
+  EXPECT_EQ(counts_of("processed: 4; failed: 0; total: 2", 4).failed, 2u);
 }
 
 }  // namespace
