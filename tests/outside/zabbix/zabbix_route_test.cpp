@@ -1,6 +1,7 @@
 // Several destinations, the nodes of a cluster and Zabbix 7.0 redirects, against small
 // in-process trappers that fail on purpose. The real cluster, proxy group and servers are in
 // tests/end_to_end/zabbix_ha_test.cpp.
+#include <chrono>
 #include <memory>
 
 #include <gtest/gtest.h>
@@ -51,6 +52,20 @@ TEST(ZabbixRoute, NodesAreTriedInOrderAndTheOneThatAcceptedServesTheRestOfTheRun
                       other_dead + ": Connection refused"),
             std::string::npos)
       << none;
+}
+
+// A node switched off answers nothing at all: it may hold the connection for its share of the
+// call's time (half of it for the first of two), no longer.
+TEST(ZabbixRoute, ASilentNodeIsPassedOverAfterItsShareOfTheTime) {
+  DroppingPort silent;
+  FakeZabbix live;
+  const auto start = std::chrono::steady_clock::now();
+  send_zabbix("127.0.0.1:" + std::to_string(silent.port()) + ";" + live.address(), "h", "k",
+              std::int64_t{1});
+  const auto waited = std::chrono::steady_clock::now() - start;
+  EXPECT_EQ(live.items().size(), 1u);
+  EXPECT_GE(waited, kZabbixCallTimeout / 2 - std::chrono::seconds(1));
+  EXPECT_LT(waited, kZabbixCallTimeout / 2 + std::chrono::seconds(5));
 }
 
 TEST(ZabbixRoute, EveryDestinationGetsEveryValueAndOneThatFailedIsLeftOut) {
