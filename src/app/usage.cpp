@@ -35,8 +35,10 @@ Os 17 argumentos, nesta ordem (cada valor é usado exatamente como dado):
                              relatório em vez de enviar
 
 Variáveis de ambiente:
-  SONDA_ZABBIX_SERVER        servidor Zabbix (host ou host:porta); sem ela, o ServerActive
-                             do agente Zabbix, ou 127.0.0.1:10051
+  SONDA_ZABBIX_SERVER        servidor Zabbix (host ou host:porta), ou uma lista como a do
+                             ServerActive: "," entre destinos, que recebem todos os valores,
+                             ";" entre os nós de um cluster; sem ela, o ServerActive do
+                             agente Zabbix, ou 127.0.0.1:10051
   SONDA_ZABBIX_CONFIG        arquivo de configuração do agente (como zabbix_sender -c):
                              ServerActive e as linhas TLS* da criptografia com o Zabbix
   SONDA_ZABBIX_BATCH         valores por envio ao Zabbix, de 1 (padrão) a 10000
