@@ -8,6 +8,7 @@
 #include <span>
 #include <string>
 
+#include "app/configuration.hpp"
 #include "app/hidden_arguments.hpp"
 #include "app/inherited_settings.hpp"
 #include "app/main_pass.hpp"
@@ -37,9 +38,10 @@ void report_unexpected(std::string_view kind, std::string_view message) {
 int finish(int status) { return standard_output().flush() ? status : kStatusUnflushed; }
 
 // The main pass under the runtime limit; every failure is turned into the exit status here.
-int guarded_main_pass(const RunSettings& settings, std::string_view invocation_name) {
+int guarded_main_pass(const RunSettings& settings, const Configuration& environment,
+                      std::string_view invocation_name) {
   try {
-    return finish(main_pass(settings, invocation_name));
+    return finish(main_pass(settings, environment, invocation_name));
   } catch (const TimeoutException& timeout) {
     standard_output().line(timeout.what());
     return finish(kStatusDone);
@@ -91,7 +93,8 @@ int run_program(int argc, char** argv) {
     return kStatusFailure;
   }
   hide_password_arguments(argc, argv);
-  return guarded_main_pass(*settings, invocation_name);
+  // Every setting besides the arguments is read here, once, and handed down.
+  return guarded_main_pass(*settings, environment_settings(), invocation_name);
 }
 
 }  // namespace sonda

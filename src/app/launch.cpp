@@ -45,8 +45,8 @@ std::string file_name_part(std::string_view text, bool dash_allowed) {
   return part;
 }
 
-std::string log_folder() {
-  if (const char* folder = std::getenv("SONDA_LOG_DIR"); folder && *folder) return folder;
+std::string log_folder(const std::optional<std::string>& configured) {
+  if (configured) return *configured;
   if (::access("/var/log/sonda-cobranca", W_OK | X_OK) == 0) return "/var/log/sonda-cobranca";
   if (const char* folder = std::getenv("TMPDIR"); folder && *folder) return folder;
   return "/tmp";
@@ -63,19 +63,21 @@ std::string launched_mode(std::string_view mode) {
   return std::string(mode.substr(marker + kLaunchMarker.size()));
 }
 
-std::string launch_log_path(std::string_view zabbix_host, std::string_view launched) {
-  return log_folder() + "/sonda-cobranca-" + file_name_part(zabbix_host, true) + "-" +
+std::string launch_log_path(const std::optional<std::string>& folder, std::string_view zabbix_host,
+                            std::string_view launched) {
+  return log_folder(folder) + "/sonda-cobranca-" + file_name_part(zabbix_host, true) + "-" +
          file_name_part(launched, false) + ".log";
 }
 
-std::string launch_lock_path(std::string_view zabbix_host, std::string_view launched) {
-  std::string path = launch_log_path(zabbix_host, launched);
+std::string launch_lock_path(const std::optional<std::string>& folder, std::string_view zabbix_host,
+                             std::string_view launched) {
+  std::string path = launch_log_path(folder, zabbix_host, launched);
   path.replace(path.size() - 4, 4, ".lock");
   return path;
 }
 
-void launch(const std::string& mode, const RunSettings& settings,
-            std::string_view invocation_name) {
+void launch(const std::string& mode, const RunSettings& settings, std::string_view invocation_name,
+            const std::optional<std::string>& log_folder) {
   std::vector<std::string> arguments = full_form_arguments(settings);
   arguments.front() = launched_mode(mode);
   const std::string& zabbix_host = settings.zabbix_host.value();
@@ -85,8 +87,8 @@ void launch(const std::string& mode, const RunSettings& settings,
   run.arguments = {std::string(kInheritedSettingsArgument)};
   run.handed_over = inherited_settings_text(arguments);
   run.description = "\"" + arguments.front() + "\" para " + zabbix_host;
-  run.log_path = launch_log_path(zabbix_host, arguments.front());
-  run.lock_path = launch_lock_path(zabbix_host, arguments.front());
+  run.log_path = launch_log_path(log_folder, zabbix_host, arguments.front());
+  run.lock_path = launch_lock_path(log_folder, zabbix_host, arguments.front());
   start_detached(run);
 }
 

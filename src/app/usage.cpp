@@ -34,25 +34,29 @@ Os 17 argumentos, nesta ordem (cada valor é usado exatamente como dado):
   17 zabbix_host             host do Zabbix que recebe os valores; debug imprime um
                              relatório em vez de enviar
 
-Variáveis de ambiente:
-  SONDA_ZABBIX_SERVER        servidor Zabbix (host ou host:porta), ou uma lista como a do
-                             ServerActive: "," entre destinos, que recebem todos os valores,
-                             ";" entre os nós de um cluster; sem ela, o ServerActive do
-                             agente Zabbix, ou 127.0.0.1:10051
-  SONDA_ZABBIX_CONFIG        arquivo de configuração do agente (como zabbix_sender -c):
+Configuração: variáveis de ambiente; as marcadas com * valem também no arquivo
+/etc/sonda-cobranca/sonda-cobranca.conf, uma por linha (NOME=valor, # comenta),
+e o ambiente prevalece sobre o arquivo.
+  SONDA_CONFIG_FILE          outro arquivo de configuração no lugar desse
+                             (vazia: nenhum)
+* SONDA_ZABBIX_SERVER        servidores Zabbix, como o ServerActive do agente: host ou
+                             host:porta, "," entre servidores, ";" entre os nós de um
+                             cluster; sem ela, o ServerActive do agente Zabbix, ou
+                             127.0.0.1:10051
+* SONDA_ZABBIX_CONFIG        arquivo de configuração do agente (como zabbix_sender -c):
                              ServerActive e as linhas TLS* da criptografia com o Zabbix
-  SONDA_ZABBIX_BATCH         valores por envio ao Zabbix, de 1 (padrão) a 10000
-  SONDA_LOG_DIR              pasta dos registros das execuções em segundo plano
+* SONDA_ZABBIX_BATCH         valores por envio ao Zabbix, de 1 (padrão) a 10000
+* SONDA_LOG_DIR              pasta dos registros das execuções em segundo plano
   TMPDIR                     pasta desses registros sem SONDA_LOG_DIR nem uma
                              /var/log/sonda-cobranca gravável (padrão /tmp)
-  SSL_CERT_FILE              certificados confiáveis para o QuestDB em HTTPS
-  SSL_CERT_DIR               pasta de certificados confiáveis, idem
+* SSL_CERT_FILE              certificados confiáveis para o QuestDB em HTTPS
+* SSL_CERT_DIR               pasta de certificados confiáveis, idem
   PGSSLMODE, PGSSLROOTCERT   e as demais variáveis da libpq: criptografia do PostgreSQL
   PGTZ                       fuso horário da sessão do PostgreSQL, que dá o instante das
                              datas gravadas no QuestDB
   TZDIR, TZ                  base de fusos horários (padrão /usr/share/zoneinfo) e fuso
                              desta máquina, que lê as datas se o do PostgreSQL faltar nela
-  SONDA_PHASE_TIMES          arquivo que recebe a duração de cada fase (medições)
+* SONDA_PHASE_TIMES          arquivo que recebe a duração de cada fase (medições)
   SONDA_TEST_RUNTIME_LIMIT   só para testes: limite de tempo em segundos no lugar de 300
   SONDA_TEST_ROWS_PER_REQUEST  só para testes: linhas por envio ao QuestDB
 

@@ -1,12 +1,10 @@
 #include "app/zabbix_tls_settings.hpp"
 
-#include <cerrno>
-#include <fstream>
+#include <algorithm>
 #include <map>
 
-#include "app/agent_configuration.hpp"
-#include "app/run_settings.hpp"
-#include "core/errno_text.hpp"
+#include "app/small_file.hpp"
+#include "core/failure.hpp"
 
 namespace sonda {
 
@@ -21,100 +19,106 @@ constexpr std::string_view kTlsKeys[] = {
     "TLSCertFile", "TLSKeyFile",     "TLSServerCertIssuer", "TLSServerCertSubject"};
 
 bool is_tls_key(std::string_view key) {
-  for (std::string_view known : kTlsKeys) {
-    if (key == known) return true;
-  }
-  return false;
+  return std::find(std::begin(kTlsKeys), std::end(kTlsKeys), key) != std::end(kTlsKeys);
 }
 
-// The TLS lines of the file, by name.
-std::map<std::string, std::string, std::less<>> tls_lines(const std::string& path) {
-  const auto read = read_agent_configuration(path);
-  if (!read) {
-    throw ConfigError("não foi possível ler a configuração do Zabbix " + path + ": " +
-                      errno_text());
-  }
-  std::map<std::string, std::string, std::less<>> lines;
-  for (const AgentLine& line : *read) {
-    if (!is_tls_key(line.key)) continue;
-    if (!lines.emplace(line.key, line.value).second) {
-      throw ConfigError(line.key + " aparece mais de uma vez em " + path + " (linha " +
-                        std::to_string(line.number) + "); deixe uma só");
+using TlsLines = std::map<std::string, ConfigLine, std::less<>>;
+
+// The TLS lines, by name.
+TlsLines tls_lines(const std::vector<ConfigLine>& lines) {
+  TlsLines found;
+  for (const ConfigLine& line : lines) {
+    if (!is_tls_key(line.name)) continue;
+    if (!found.emplace(line.name, line).second) {
+      throw ConfigError(line.name + " aparece mais de uma vez em " + line.file + " (linha " +
+                        std::to_string(line.line) + "); deixe uma só");
     }
   }
-  return lines;
+  return found;
 }
 
-std::string setting(const std::map<std::string, std::string, std::less<>>& lines,
-                    std::string_view key) {
+std::string setting(const TlsLines& lines, std::string_view key) {
   const auto found = lines.find(key);
-  return found == lines.end() ? std::string() : found->second;
+  return found == lines.end() ? std::string() : found->second.value;
 }
 
-std::string required(const std::map<std::string, std::string, std::less<>>& lines,
-                     std::string_view key, const std::string& path, std::string_view mode) {
+std::string required(const TlsLines& lines, std::string_view key, const ConfigLine& mode) {
   std::string value = setting(lines, key);
   if (value.empty()) {
-    throw ConfigError("TLSConnect=" + std::string(mode) + " em " + path + " exige " +
+    throw ConfigError("TLSConnect=" + mode.value + " em " + mode.place() + " exige " +
                       std::string(key));
   }
   return value;
 }
 
 // The key of a PSK file: its first line, of hexadecimal digits only.
-std::string read_psk(const std::string& path, const std::string& source) {
-  std::ifstream file(path);
-  if (!file) {
-    throw ConfigError("não foi possível ler o arquivo de TLSPSKFile " + path + " (de " + source +
-                      "): " + errno_text());
-  }
-  std::string line;
-  std::getline(file, line);
-  const std::string_view key = trimmed(line);
+std::string read_psk(const ConfigLine& file_line) {
+  const std::string& path = file_line.value;
+  const std::string file = "arquivo de TLSPSKFile " + path + " (de " + file_line.place() + ")";
+  const std::string text = *read_small_file(path, kMaxPskFile, "o " + file);
+  const std::string_view key = trimmed(std::string_view(text).substr(0, text.find('\n')));
   const bool hexadecimal = key.find_first_not_of("0123456789abcdefABCDEF") == std::string::npos;
   if (!hexadecimal || key.size() < kMinPskDigits || key.size() > kMaxPskDigits) {
-    throw ConfigError("o PSK do arquivo de TLSPSKFile " + path + " (de " + source +
-                      ") deve ter de 32 a 512 dígitos hexadecimais, como os que "
+    throw ConfigError("o PSK do " + file +
+                      " deve ter de 32 a 512 dígitos hexadecimais, como os que "
                       "\"openssl rand -hex 32\" gera");
+  }
+  if (key.size() % 2 != 0) {
+    throw ConfigError("o PSK do " + file +
+                      " tem um número ímpar de dígitos hexadecimais: cada byte da chave são dois "
+                      "dígitos, como os que \"openssl rand -hex 32\" gera");
   }
   return std::string(key);
 }
 
+// The files the TLS settings came from, for the advice of a refused handshake.
+std::string sources_of(const TlsLines& lines, const std::string& path) {
+  std::vector<std::string> files;
+  for (const auto& [name, line] : lines) {
+    if (std::find(files.begin(), files.end(), line.file) == files.end()) files.push_back(line.file);
+  }
+  if (files.empty()) return path;
+  std::string text;
+  for (const std::string& file : files) text += (text.empty() ? "" : " e ") + file;
+  return text;
+}
+
 }  // namespace
 
-ZabbixTls zabbix_tls_settings(const std::string& path) {
-  const auto lines = tls_lines(path);
+ZabbixTls zabbix_tls_settings(const std::vector<ConfigLine>& all_lines, const std::string& path) {
+  const TlsLines lines = tls_lines(all_lines);
   ZabbixTls tls;
-  tls.source = path;
-  const std::string mode = setting(lines, "TLSConnect");
-  if (mode.empty() || mode == "unencrypted") return tls;
-
-  if (mode == "psk") {
-    tls.mode = ZabbixTlsMode::psk;
-    tls.psk_identity = required(lines, "TLSPSKIdentity", path, mode);
-    if (tls.psk_identity.size() > kMaxIdentity) {
-      throw ConfigError("TLSPSKIdentity em " + path + " passa de 128 bytes");
-    }
-    tls.psk = read_psk(required(lines, "TLSPSKFile", path, mode), path);
+  tls.source = sources_of(lines, path);
+  const auto connect = lines.find("TLSConnect");
+  if (connect == lines.end() || connect->second.value.empty() ||
+      connect->second.value == "unencrypted") {
     return tls;
   }
-  if (mode == "cert") {
+  const ConfigLine& mode = connect->second;
+
+  if (mode.value == "psk") {
+    tls.mode = ZabbixTlsMode::psk;
+    tls.psk_identity = required(lines, "TLSPSKIdentity", mode);
+    if (tls.psk_identity.size() > kMaxIdentity) {
+      throw ConfigError("TLSPSKIdentity em " + lines.at("TLSPSKIdentity").place() +
+                        " passa de 128 bytes");
+    }
+    required(lines, "TLSPSKFile", mode);
+    tls.psk = read_psk(lines.at("TLSPSKFile"));
+    return tls;
+  }
+  if (mode.value == "cert") {
     tls.mode = ZabbixTlsMode::certificate;
-    tls.ca_file = required(lines, "TLSCAFile", path, mode);
-    tls.cert_file = required(lines, "TLSCertFile", path, mode);
-    tls.key_file = required(lines, "TLSKeyFile", path, mode);
+    tls.ca_file = required(lines, "TLSCAFile", mode);
+    tls.cert_file = required(lines, "TLSCertFile", mode);
+    tls.key_file = required(lines, "TLSKeyFile", mode);
     tls.crl_file = setting(lines, "TLSCRLFile");
     tls.server_cert_issuer = setting(lines, "TLSServerCertIssuer");
     tls.server_cert_subject = setting(lines, "TLSServerCertSubject");
     return tls;
   }
-  throw ConfigError("TLSConnect=" + mode + " em " + path +
+  throw ConfigError("TLSConnect=" + mode.value + " em " + mode.place() +
                     " não é um valor conhecido (use unencrypted, psk ou cert)");
-}
-
-ZabbixTls get_zabbix_tls() {
-  const auto path = zabbix_configuration_file(default_zabbix_server_sources());
-  return path ? zabbix_tls_settings(*path) : ZabbixTls{};
 }
 
 }  // namespace sonda

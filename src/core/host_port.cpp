@@ -31,6 +31,13 @@ bool is_host_name(std::string_view host) {
   });
 }
 
+bool is_plausible_host(std::string_view host) {
+  return !host.empty() && std::none_of(host.begin(), host.end(), [](char c) {
+    return c == ' ' || c == '[' || c == ']' || c == '/' || c == ',' || c == ';' ||
+           static_cast<unsigned char>(c) < 0x20;
+  });
+}
+
 }  // namespace
 
 std::string HostPort::text() const {
@@ -39,7 +46,7 @@ std::string HostPort::text() const {
 }
 
 std::optional<HostPort> parse_host_port(std::string_view text, std::uint16_t default_port,
-                                        HostPortProblem* problem) {
+                                        HostPortProblem* problem, HostRule rule) {
   auto refuse = [&](HostPortProblem what) -> std::optional<HostPort> {
     if (problem) *problem = what;
     return std::nullopt;
@@ -64,7 +71,10 @@ std::optional<HostPort> parse_host_port(std::string_view text, std::uint16_t def
   } else {
     ipv6 = host.find(':') != std::string_view::npos;
   }
-  if (ipv6 ? !is_ipv6(host) : !is_host_name(host)) return refuse(HostPortProblem::host);
+  const bool taken = rule == HostRule::name_service ? is_plausible_host(host)
+                     : ipv6                         ? is_ipv6(host)
+                                                    : is_host_name(host);
+  if (!taken) return refuse(HostPortProblem::host);
   HostPort address{std::string(host), default_port};
   if (port) {
     const auto number = parse_port(*port);

@@ -25,11 +25,12 @@ std::string customer_item_key(std::string_view prefix, const FieldValue& id) {
 
 namespace {
 
-// Sends `values` in order, `batch` at a time; the server's counts, summed. The keys of the
-// requests with a refused value are added to `refused_keys`, when given.
-ZabbixCounts send_in_requests(const std::string& zabbix_server, const std::string& zabbix_host,
-                              std::span<const ZabbixItemValue> values, std::size_t batch,
+// Sends `values` in order, the sender's batch at a time; the server's counts, summed. The keys of
+// the requests with a refused value are added to `refused_keys`, when given.
+ZabbixCounts send_in_requests(ZabbixSender& zabbix_server, const std::string& zabbix_host,
+                              std::span<const ZabbixItemValue> values,
                               std::vector<std::string>* refused_keys = nullptr) {
+  const std::size_t batch = zabbix_server.batch();
   ZabbixCounts sum;
   for (std::size_t first = 0; first < values.size(); first += batch) {
     const auto request = values.subspan(first, std::min(batch, values.size() - first));
@@ -44,14 +45,14 @@ ZabbixCounts send_in_requests(const std::string& zabbix_server, const std::strin
 
 }  // namespace
 
-ZabbixCounts send_to_zabbix(const std::string& zabbix_server, const std::string& zabbix_host,
-                            const CustomerEntries& entries, std::size_t batch) {
-  send_fixed_values(zabbix_server, zabbix_host, entries, batch);
-  return send_customer_values(zabbix_server, zabbix_host, entries, batch);
+ZabbixCounts send_to_zabbix(ZabbixSender& zabbix_server, const std::string& zabbix_host,
+                            const CustomerEntries& entries) {
+  send_fixed_values(zabbix_server, zabbix_host, entries);
+  return send_customer_values(zabbix_server, zabbix_host, entries);
 }
 
-void send_fixed_values(const std::string& zabbix_server, const std::string& zabbix_host,
-                       const CustomerEntries& entries, std::size_t batch) {
+void send_fixed_values(ZabbixSender& zabbix_server, const std::string& zabbix_host,
+                       const CustomerEntries& entries) {
   const Totals& totals = entries.totals;
   const ZabbixItemValue totals_values[] = {
       {"titulos_totais_em_atraso", totals.titulos_totais_em_atraso},
@@ -60,8 +61,7 @@ void send_fixed_values(const std::string& zabbix_server, const std::string& zabb
       {"valor_total_em_aberto", totals.valor_total_em_aberto},
   };
   std::vector<std::string> refused_keys;
-  ZabbixCounts fixed =
-      send_in_requests(zabbix_server, zabbix_host, totals_values, batch, &refused_keys);
+  ZabbixCounts fixed = send_in_requests(zabbix_server, zabbix_host, totals_values, &refused_keys);
   const ZabbixCounts document = send_zabbix(zabbix_server, zabbix_host, "discovery_clientes",
                                             discovery_document(entries.discovery));
   if (document.failed > 0) refused_keys.emplace_back("discovery_clientes");
@@ -71,15 +71,16 @@ void send_fixed_values(const std::string& zabbix_server, const std::string& zabb
   }
 }
 
-ZabbixCounts send_customer_values(const std::string& zabbix_server, const std::string& zabbix_host,
-                                  const CustomerEntries& entries, std::size_t batch) {
+ZabbixCounts send_customer_values(ZabbixSender& zabbix_server, const std::string& zabbix_host,
+                                  const CustomerEntries& entries) {
   // Their items may not exist yet: refusals are the rule on a first run, so they are counted,
   // not told.
+  const std::size_t batch = zabbix_server.batch();
   ZabbixCounts customers;
   std::vector<ZabbixItemValue> pending;
   pending.reserve(std::min<std::size_t>(batch, 2 * entries.discovery.size()));
   const auto send_pending = [&] {
-    customers += send_in_requests(zabbix_server, zabbix_host, pending, batch);
+    customers += send_in_requests(zabbix_server, zabbix_host, pending);
     pending.clear();
   };
   for (const MacroEntry& entry : entries.discovery) {

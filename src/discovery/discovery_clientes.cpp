@@ -13,12 +13,15 @@
 
 namespace sonda {
 
-int discovery_clientes(const DiscoverySettings& settings, const std::string& zabbix_server,
-                       std::size_t zabbix_batch) {
-  PhaseTimes phases;
+int discovery_clientes(const DiscoverySettings& settings, const ZabbixSettings& zabbix_server) {
+  const std::string& zabbix_host = settings.zabbix_host;
+  // TLS settings that cannot work fail the run here, before the database is read and anything
+  // is sent; the debug report sends nothing and needs none.
+  std::optional<ZabbixSender> sender;
+  if (zabbix_host != "debug") sender.emplace(zabbix_server);
+  PhaseTimes phases(settings.phase_times_file);
   BillingData data = read_billing_data(settings.database, settings.pop_id);
   phases.mark("database");
-  const std::string& zabbix_host = settings.zabbix_host;
   const CustomerEntries entries = build_customer_entries(data, zabbix_host);
   // Nothing reads the rows again; the entries view their texts, which stay in data.texts.
   data.clientes_data = {};
@@ -29,9 +32,9 @@ int discovery_clientes(const DiscoverySettings& settings, const std::string& zab
     print_debug_report(entries);
     phases.mark("report");
   } else {
-    send_fixed_values(zabbix_server, zabbix_host, entries, zabbix_batch);
+    send_fixed_values(*sender, zabbix_host, entries);
     phases.mark("zabbix_fixos");
-    send_customer_values(zabbix_server, zabbix_host, entries, zabbix_batch);
+    send_customer_values(*sender, zabbix_host, entries);
     phases.mark("zabbix_clientes");
     const CivilTimeZone zone = snapshot_time_zone(data.time_zone);
     sendQuestDB(settings.clientes_server, entries.discovery_qdb, zone);
@@ -40,7 +43,7 @@ int discovery_clientes(const DiscoverySettings& settings, const std::string& zab
     phases.mark("questdb_cobranca");
     // A Zabbix destination that failed was left out while the others and the tables were
     // served: the run still failed.
-    if (auto left_out = zabbix_destinations_left_out()) throw ZabbixError(*left_out);
+    if (auto left_out = sender->left_out()) throw ZabbixError(*left_out);
     run_deadline::check();
     standard_output().line("OK");
   }

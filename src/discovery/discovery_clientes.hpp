@@ -1,24 +1,27 @@
 #pragma once
 
+#include <optional>
 #include <string>
 
 #include "outside/postgres/pg_connection.hpp"
+#include "outside/zabbix/zabbix_settings.hpp"
 #include "timeseries/snapshot_writers.hpp"
 
 namespace sonda {
 
-// What a discovery run needs of the command line.
+// What a discovery run needs of the command line and of the probe's settings.
 struct DiscoverySettings {
   PgParameters database;
   std::string pop_id;
   QuestDbServer clientes_server;  // of the table bekClientes
   QuestDbServer cobranca_server;  // of the table bekCobranca
   std::string zabbix_host;        // "debug" turns the run into its debug report
+  // The file that receives the duration of each phase (measurements), when one is named.
+  std::optional<std::string> phase_times_file;
 };
 
-// The customer discovery run. Returns the exit status of the completed run. `zabbix_batch` is
-// the most values one request to the Zabbix server carries (1: one value per connection).
-int discovery_clientes(const DiscoverySettings& settings, const std::string& zabbix_server,
-                       std::size_t zabbix_batch = 1);
+// The customer discovery run, delivering to the Zabbix server of `zabbix_server`. Returns the
+// exit status of the completed run.
+int discovery_clientes(const DiscoverySettings& settings, const ZabbixSettings& zabbix_server);
 
 }  // namespace sonda

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -8,12 +9,12 @@
 
 namespace sonda {
 
-// The wall time of each phase of a discovery run, for the benchmark: when the environment
-// variable SONDA_PHASE_TIMES names a file, write() puts there a JSON object with the seconds of
-// every phase and the process's peak resident memory in KiB. Otherwise nothing is written.
+// The wall time of each phase of a discovery run, for the benchmark: when `file` is named,
+// write() puts there a JSON object with the seconds of every phase and the process's peak
+// resident memory in KiB. Otherwise nothing is written.
 class PhaseTimes {
  public:
-  PhaseTimes();
+  explicit PhaseTimes(std::optional<std::string> file);
 
   // Ends the phase that began at the previous mark (or at construction).
   void mark(std::string_view phase);
@@ -21,7 +22,7 @@ class PhaseTimes {
 
  private:
   using Clock = std::chrono::steady_clock;
-  const char* file_;
+  std::optional<std::string> file_;
   Clock::time_point last_;
   std::vector<std::pair<std::string, double>> phases_;
 };

@@ -1,7 +1,5 @@
 #include "timeseries/snapshot_writers.hpp"
 
-#include <charconv>
-#include <cstdlib>
 #include <optional>
 #include <string>
 
@@ -15,23 +13,6 @@
 namespace sonda {
 
 namespace {
-
-// Tests make small requests out of few rows with it; a run never sets it.
-constexpr const char* kRowsPerRequestVariable = "SONDA_TEST_ROWS_PER_REQUEST";
-
-// The rows of one request when the tests ask for small ones, else nothing (the client's own).
-std::optional<std::size_t> rows_per_request() {
-  const char* text = std::getenv(kRowsPerRequestVariable);
-  if (text == nullptr || *text == '\0') return std::nullopt;
-  std::size_t rows = 0;
-  const char* end = text + std::char_traits<char>::length(text);
-  const auto [stop, error] = std::from_chars(text, end, rows);
-  if (error != std::errc() || stop != end || rows == 0) {
-    throw ConfigError(std::string(kRowsPerRequestVariable) +
-                      " deve ser um número inteiro de linhas maior que zero");
-  }
-  return rows;
-}
 
 void write_snapshots(const SnapshotTable& table, const QuestDbServer& server,
                      std::span<const MacroEntry> descoberta, const CivilTimeZone& zone) {
@@ -47,7 +28,9 @@ void write_snapshots(const SnapshotTable& table, const QuestDbServer& server,
     // Each setting reaches the client whole: a password with ";" in it stays a password.
     QuestDbConf conf =
         questdb_conf_for(table.transport, server.ip, server.port, server.username, server.password);
-    if (const auto rows = rows_per_request()) conf.auto_flush_rows = *rows;
+    if (server.rows_per_request) conf.auto_flush_rows = *server.rows_per_request;
+    if (server.ca_file) conf.tls_roots = server.ca_file;
+    conf.tls_roots_folder = server.ca_folder;
     sender.emplace(std::move(conf));
     SnapshotFields fields;
     entry_of_row.reserve(descoberta.size());

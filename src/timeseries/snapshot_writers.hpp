@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstddef>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -9,12 +11,18 @@
 
 namespace sonda {
 
-// The QuestDB server of one snapshot table: its four command-line settings, as received.
+// The QuestDB server of one snapshot table: its four command-line settings, as received, and
+// how the probe's settings ask the client to reach it.
 struct QuestDbServer {
   std::string ip;
   std::string port;
   std::string username;
   std::string password;
+  // Certificates trusted over HTTPS instead of the system's: a file and a folder of them.
+  std::optional<std::string> ca_file;
+  std::optional<std::string> ca_folder;
+  // Rows per request instead of the client's own (tests make small requests out of few rows).
+  std::optional<std::size_t> rows_per_request;
 };
 
 // Writes one row per snapshot entry, in list order, into the table bekClientes of `server`

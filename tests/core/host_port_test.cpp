@@ -37,5 +37,29 @@ TEST(HostPort, RefusesWhatCouldEndANameOrChangeAUrlAndSaysWhichPart) {
   }
 }
 
+// Hosts handed to the name service alone take whatever it may know, as the earlier Zabbix
+// address parser did: a link-local IPv6 address with its scope, names beyond ASCII or with
+// other punctuation.
+TEST(HostPort, NameServiceHostsTakeAnyNameWithoutBlanksOrSeparators) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"fe80::1%eth0", "[fe80::1%eth0]:10051"},
+      {"fe80::1%lo", "[fe80::1%lo]:10051"},
+      {"[fe80::1%lo]:10052", "[fe80::1%lo]:10052"},
+      {"zabbix.provedor-ação.com.br:10055", "zabbix.provedor-ação.com.br:10055"},
+      {"zbx+1.example@x#y", "zbx+1.example@x#y:10051"},
+      {"[zabbix.example]:1", "zabbix.example:1"},
+  };
+  for (const auto& [text, normal] : cases) {
+    EXPECT_FALSE(parse_host_port(text, 10051)) << text;  // no URL may take them
+    const auto address = parse_host_port(text, 10051, nullptr, HostRule::name_service);
+    ASSERT_TRUE(address) << text;
+    EXPECT_EQ(address->text(), normal);
+  }
+  for (const std::string bad :
+       {"", "a b", "a\tb", "[::1", "a/b", "a,b", "a;b", "[a]b", "a:", "a:0"}) {
+    EXPECT_FALSE(parse_host_port(bad, 1, nullptr, HostRule::name_service)) << bad;
+  }
+}
+
 }  // namespace
 }  // namespace sonda

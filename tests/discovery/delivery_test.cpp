@@ -27,7 +27,10 @@ TEST(ZabbixDelivery, CustomerValuesAreCountedAndReturnedNotWritten) {
   FakeZabbix trapper({ZabbixAnswer::success, ZabbixAnswer::success, ZabbixAnswer::success,
                       ZabbixAnswer::refused, ZabbixAnswer::uncounted, ZabbixAnswer::success});
   CapturedStderr errors;
-  const ZabbixCounts counts = send_to_zabbix(trapper.address(), "h", entries, 2);
+  ZabbixSettings settings = zabbix_settings_for(trapper.address());
+  settings.batch = 2;
+  ZabbixSender sender(settings);
+  const ZabbixCounts counts = send_to_zabbix(sender, "h", entries);
   EXPECT_EQ(errors.text(), "");
   EXPECT_EQ(trapper.request_sizes(), (std::vector<std::size_t>{2, 2, 1, 2, 2, 2}));
   EXPECT_EQ(counts.total, 6u);

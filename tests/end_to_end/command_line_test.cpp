@@ -2,12 +2,12 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <set>
 #include <sstream>
 #include <string>
 
 #include <gtest/gtest.h>
 
+#include "app/configuration.hpp"
 #include "core/version.hpp"
 #include "support/process.hpp"
 
@@ -85,18 +85,61 @@ TEST(CommandLine, ShortFormOfAnyOtherModeFailsNamingZabbixHost) {
   }
 }
 
-TEST(CommandLine, ModesMatchExactlyAndTheServerAddressIsAlwaysLookedUp) {
-  // Near misses of the real modes do nothing, after the Zabbix server address was obtained.
+// Settings that only the discovery run uses: a batch size and an agent file that cannot work.
+ProcessOptions with_unusable_sending_settings() {
+  ProcessOptions options;
+  options.env["SONDA_ZABBIX_BATCH"] = "abc";
+  options.env["SONDA_ZABBIX_CONFIG"] = "/dev/zero";
+  options.env["SONDA_ZABBIX_SERVER"] = "127.0.0.1";
+  return options;
+}
+
+// Every setting unusable, the Zabbix address and the configuration file included.
+ProcessOptions with_unusable_settings() {
+  ProcessOptions options = with_unusable_sending_settings();
+  options.env["SONDA_ZABBIX_SERVER"] = with_bad_zabbix_server().env["SONDA_ZABBIX_SERVER"];
+  options.env["SONDA_CONFIG_FILE"] = "/nada/sonda-cobranca.conf";
+  return options;
+}
+
+TEST(CommandLine, ModesMatchExactlyAndReadASettingOnlyWhereTheyUseIt) {
+  // Near misses of the real modes do nothing, whatever the settings only a discovery run uses,
+  // after the Zabbix servers were looked up: an address that cannot be read fails them.
   for (const std::string mode : {"Discovery_clientes", "discovery_clientes ", "Version", ""}) {
-    ProcessOptions good;
-    good.env["SONDA_ZABBIX_SERVER"] = "127.0.0.1";
-    EXPECT_EQ(run_probe(full_arguments(mode), good).status, 0) << mode;
-    const auto result = run_probe(full_arguments(mode), with_bad_zabbix_server());
-    EXPECT_EQ(result.status, 1) << mode;
-    EXPECT_EQ(result.out, "");
-    EXPECT_NE(result.err.find("ConfigError: endereço do servidor Zabbix inválido"),
+    const auto result = run_probe(full_arguments(mode), with_unusable_sending_settings());
+    EXPECT_EQ(result.status, 0) << mode;
+    EXPECT_EQ(result.out + result.err, "") << mode;
+    const auto bad_address = run_probe(full_arguments(mode), with_bad_zabbix_server());
+    EXPECT_EQ(bad_address.status, 1) << mode;
+    EXPECT_EQ(bad_address.out, "");
+    EXPECT_NE(bad_address.err.find("ConfigError: endereço do servidor Zabbix inválido"),
               std::string::npos)
-        << result.err;
+        << bad_address.err;
+  }
+  // The banner reads none of them either, in both forms.
+  for (const auto& arguments : {std::vector<std::string>{"version"}, full_arguments("version")}) {
+    const auto result = run_probe(arguments, with_unusable_settings());
+    EXPECT_EQ(result.status, 0);
+    EXPECT_TRUE(result.out.ends_with("2.3.0\n")) << result.out;
+    EXPECT_EQ(result.err, "");
+  }
+  // The discovery run, which uses them, refuses each one.
+  const std::pair<std::string, std::string> unusable[] = {
+      {"SONDA_ZABBIX_SERVER",
+       "ConfigError: endereço do servidor Zabbix inválido na variável "
+       "SONDA_ZABBIX_SERVER: \"host:porta\""},
+      {"SONDA_ZABBIX_BATCH", "ConfigError: SONDA_ZABBIX_BATCH deve ser um número inteiro"},
+      {"SONDA_CONFIG_FILE",
+       "ConfigError: não foi possível ler o arquivo de configuração "
+       "/nada/sonda-cobranca.conf: No such file or directory"},
+  };
+  for (const auto& [variable, message] : unusable) {
+    ProcessOptions options;
+    options.env[variable] = with_unusable_settings().env[variable];
+    const auto result = run_probe(full_arguments("discovery_clientes"), options);
+    EXPECT_EQ(result.status, 1) << variable;
+    EXPECT_EQ(result.out, "");
+    EXPECT_NE(result.err.find(message), std::string::npos) << result.err;
   }
 }
 
@@ -124,28 +167,28 @@ TEST(CommandLine, RejectsABadTestLimit) {
   EXPECT_NE(result.err.find("SONDA_TEST_RUNTIME_LIMIT"), std::string::npos);
 }
 
-// Every environment variable named in the probe's sources.
-std::set<std::string> environment_variables_read() {
-  std::set<std::string> names;
-  // getenv("NAME"), or a name kept in a constant for getenv.
-  const auto name_after = [](const std::string& source, std::size_t at) {
-    const std::size_t end = source.find('"', at);
-    return end == std::string::npos ? std::string() : source.substr(at, end - at);
-  };
+// Every call of getenv in the probe's sources, as (file, the variable's name when the call
+// names it: getenv("NAME")).
+std::vector<std::pair<std::string, std::string>> getenv_calls() {
+  std::vector<std::pair<std::string, std::string>> calls;
+  const std::string marker = "getenv(";
   for (const auto& file :
        std::filesystem::recursive_directory_iterator(std::string(SONDA_SOURCE_DIR) + "/src")) {
     std::ifstream input(file.path());
     std::ostringstream text;
     text << input.rdbuf();
     const std::string source = text.str();
-    for (const std::string marker : {"getenv(\"", "EnvironmentVariable = \""}) {
-      for (std::size_t at = source.find(marker); at != std::string::npos;
-           at = source.find(marker, at + 1)) {
-        names.insert(name_after(source, at + marker.size()));
+    for (std::size_t at = source.find(marker); at != std::string::npos;
+         at = source.find(marker, at + 1)) {
+      std::string name;
+      if (source[at + marker.size()] == '"') {
+        const std::size_t start = at + marker.size() + 1;
+        name = source.substr(start, source.find('"', start) - start);
       }
+      calls.emplace_back(file.path().string(), name);
     }
   }
-  return names;
+  return calls;
 }
 
 TEST(CommandLine, HelpListsTheSettingsInOrderEveryEnvironmentVariableAndTheManual) {
@@ -167,17 +210,26 @@ TEST(CommandLine, HelpListsTheSettingsInOrderEveryEnvironmentVariableAndTheManua
     at = help.out.find(" " + setting + " ", at);
     ASSERT_NE(at, std::string::npos) << setting << " out of order in\n" << help.out;
   }
-  const auto variables = environment_variables_read();
-  EXPECT_GE(variables.size(), 5u);  // the search itself still finds them
-  for (const std::string& variable : variables) {
+  // Every setting of the probe's one reader, and the file it reads them from.
+  for (const SettingName& setting : kSettingNames) {
+    EXPECT_NE(help.out.find(" " + std::string(setting.name) + " "), std::string::npos)
+        << setting.name;
+  }
+  EXPECT_NE(help.out.find(kDefaultConfigurationFile), std::string::npos);
+  // The environment is read at the top layer alone; what reads it there besides that reader
+  // (a convention such as TMPDIR) is listed too.
+  const auto calls = getenv_calls();
+  EXPECT_GE(calls.size(), 2u);  // the search itself still finds them
+  for (const auto& [file, variable] : calls) {
+    EXPECT_NE(file.find("/src/app/"), std::string::npos) << file << " reads the environment";
     EXPECT_NE(help.out.find(variable), std::string::npos) << variable;
   }
   EXPECT_TRUE(help.out.ends_with("man sonda-cobranca\n")) << help.out;
 
-  // Elsewhere on the command line they are a mode like any other.
-  const auto as_mode = run_probe(full_arguments("--help"), with_bad_zabbix_server());
-  EXPECT_EQ(as_mode.status, 1);
-  EXPECT_EQ(as_mode.out, "");
+  // Elsewhere on the command line they are a mode like any other, that does nothing.
+  const auto as_mode = run_probe(full_arguments("--help"), with_unusable_sending_settings());
+  EXPECT_EQ(as_mode.status, 0);
+  EXPECT_EQ(as_mode.out + as_mode.err, "");
 }
 
 }  // namespace

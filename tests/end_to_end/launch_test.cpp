@@ -35,25 +35,25 @@ TEST(Launch, ModeIsTheTextAfterTheFirstMarker) {
 }
 
 TEST(Launch, LogFileNameCannotLeaveItsFolderAndIsOneToOne) {
-  ::setenv("SONDA_LOG_DIR", "/var/tmp/logs", 1);
-  EXPECT_EQ(launch_log_path("../../etc/passwd", "discovery_clientes"),
+  const std::optional<std::string> folder = "/var/tmp/logs";
+  EXPECT_EQ(launch_log_path(folder, "../../etc/passwd", "discovery_clientes"),
             "/var/tmp/logs/sonda-cobranca-.._.._etc_passwd+6fadc99a-discovery_clientes.log");
-  EXPECT_EQ(launch_log_path("..", ""), "/var/tmp/logs/sonda-cobranca-_..+a3d4a70d-_+811c9dc5.log");
+  EXPECT_EQ(launch_log_path(folder, "..", ""),
+            "/var/tmp/logs/sonda-cobranca-_..+a3d4a70d-_+811c9dc5.log");
   // A name that fits as it is keeps its plain file name; one altered to fit gets its own.
-  EXPECT_EQ(launch_log_path("isp_a", "discovery_clientes"),
+  EXPECT_EQ(launch_log_path(folder, "isp_a", "discovery_clientes"),
             "/var/tmp/logs/sonda-cobranca-isp_a-discovery_clientes.log");
-  EXPECT_EQ(launch_lock_path("zabbix-host.example", "version"),
+  EXPECT_EQ(launch_lock_path(folder, "zabbix-host.example", "version"),
             "/var/tmp/logs/sonda-cobranca-zabbix-host.example-version.lock");
-  EXPECT_EQ(launch_log_path("isp a", "version"),
+  EXPECT_EQ(launch_log_path(folder, "isp a", "version"),
             "/var/tmp/logs/sonda-cobranca-isp_a+6044ea04-version.log");
-  EXPECT_EQ(launch_log_path("isp/a", "version"),
+  EXPECT_EQ(launch_log_path(folder, "isp/a", "version"),
             "/var/tmp/logs/sonda-cobranca-isp_a+681e92c3-version.log");
-  EXPECT_NE(launch_log_path("Mãe", "version"), launch_log_path("Mõe", "version"));
-  EXPECT_NE(launch_log_path("_", "version"), launch_log_path("", "version"));
+  EXPECT_NE(launch_log_path(folder, "Mãe", "version"), launch_log_path(folder, "Mõe", "version"));
+  EXPECT_NE(launch_log_path(folder, "_", "version"), launch_log_path(folder, "", "version"));
   // The last '-' ends the host: a mode cannot take part of it.
-  EXPECT_EQ(launch_log_path("a", "b-c"), "/var/tmp/logs/sonda-cobranca-a-b_c+805fe961.log");
-  EXPECT_NE(launch_log_path("a", "b-c"), launch_log_path("a-b", "c"));
-  ::unsetenv("SONDA_LOG_DIR");
+  EXPECT_EQ(launch_log_path(folder, "a", "b-c"), "/var/tmp/logs/sonda-cobranca-a-b_c+805fe961.log");
+  EXPECT_NE(launch_log_path(folder, "a", "b-c"), launch_log_path(folder, "a-b", "c"));
 }
 
 // Waits until the file holds `text`, for at most ten seconds.
@@ -71,6 +71,7 @@ TEST(Launch, StartsADetachedRunWhoseOutputGoesToItsLog) {
   ProcessOptions options;
   options.env["SONDA_LOG_DIR"] = logs.path().string();
   options.env["SONDA_ZABBIX_SERVER"] = "127.0.0.1";
+  options.env["SONDA_ZABBIX_BATCH"] = "abc";  // no concern of the launcher, nor of "version"
   options.argv0 = "./probe";
   const auto result = run_probe(full_arguments("xlaunch_version", {{17, "host 1"}}), options);
   EXPECT_EQ(result.status, 0);

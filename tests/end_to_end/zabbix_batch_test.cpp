@@ -118,8 +118,8 @@ TEST_P(ZabbixBatchEndToEnd, FirstRunDiscoversSecondRunFillsAndLargeDocumentsArri
                 R"(, "{#RAZAOSOCIAL}": "Cliente )" + std::to_string(i) + R"("}, )";
   }
   document += R"({"{#CLIENTE_ID}": 7, "{#RAZAOSOCIAL}": "Novo"}]})";
-  const ZabbixCounts counts =
-      send_zabbix(server().address, kHost, "discovery_clientes", std::move(document));
+  ZabbixSender sender(zabbix_settings_for(server().address));
+  const ZabbixCounts counts = send_zabbix(sender, kHost, "discovery_clientes", std::move(document));
   EXPECT_EQ(counts.processed, 1u);
   EXPECT_EQ(counts.failed, 0u);
   for (int i = 0; i < 300 && discovered_items(zabbix) < 12; ++i) std::this_thread::sleep_for(100ms);

@@ -115,15 +115,16 @@ TEST(ZabbixTlsFailures, SettingsThatCannotWorkFailBeforeTheDatabaseAndZabbix) {
   const Case cases[] = {
       {"unknown mode", "", "TLSConnect=tls\n",
        std::string(kConfigFailure) + "TLSConnect=tls em " + dir.path().string() +
-           "/zabbix_agentd.conf não é um valor conhecido (use unencrypted, psk ou cert)"},
+           "/zabbix_agentd.conf, linha 3 não é um valor conhecido (use unencrypted, psk ou "
+           "cert)"},
       {"no identity", "", "TLSConnect=psk\nTLSPSKFile=" + tls.file("probe.psk") + "\n",
        std::string(kConfigFailure) + "TLSConnect=psk em " + dir.path().string() +
-           "/zabbix_agentd.conf exige TLSPSKIdentity"},
+           "/zabbix_agentd.conf, linha 3 exige TLSPSKIdentity"},
       {"missing PSK file", "",
        "TLSConnect=psk\nTLSPSKIdentity=x\nTLSPSKFile=" + dir.path().string() + "/nada.psk\n",
        std::string(kConfigFailure) + "não foi possível ler o arquivo de TLSPSKFile " +
            dir.path().string() + "/nada.psk (de " + dir.path().string() +
-           "/zabbix_agentd.conf): No such file or directory"},
+           "/zabbix_agentd.conf, linha 5): No such file or directory"},
       {"short PSK", "abcd",
        "TLSConnect=psk\nTLSPSKIdentity=x\nTLSPSKFile=" + dir.path().string() + "/bad.psk\n",
        "deve ter de 32 a 512 dígitos hexadecimais, como os que \"openssl rand -hex 32\" gera"},

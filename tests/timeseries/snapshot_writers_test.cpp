@@ -61,14 +61,16 @@ std::vector<MacroEntry> three_entries(std::string_view host) {
   };
 }
 
-// The writers as a run calls them, with the servers of the command line `settings`.
+// The writers as a run calls them, with the servers of the command line `settings` and the
+// probe's settings of this process's environment.
 void write_clientes(const RunSettings& settings, std::span<const MacroEntry> entries,
                     std::string_view zone) {
-  sendQuestDB(clientes_server(settings), entries, snapshot_time_zone(zone));
+  sendQuestDB(clientes_server(settings, environment_settings()), entries, snapshot_time_zone(zone));
 }
 void write_cobranca(const RunSettings& settings, std::span<const MacroEntry> entries,
                     std::string_view zone) {
-  sendQuestDBChat(cobranca_server(settings), entries, snapshot_time_zone(zone));
+  sendQuestDBChat(cobranca_server(settings, environment_settings()), entries,
+                  snapshot_time_zone(zone));
 }
 
 RunSettings writer_settings() {
@@ -323,8 +325,10 @@ TEST_F(SnapshotWriters, ZoneThisMachineDoesNotKnowIsReadInTheMachinesOwnWithOneL
     {
       CapturedStderr captured;
       const CivilTimeZone zone = snapshot_time_zone(database_zone);
-      sendQuestDB(clientes_server(writer_settings()), three_entries("sem-fuso"), zone);
-      sendQuestDBChat(cobranca_server(writer_settings()), three_entries("sem-fuso"), zone);
+      sendQuestDB(clientes_server(writer_settings(), environment_settings()),
+                  three_entries("sem-fuso"), zone);
+      sendQuestDBChat(cobranca_server(writer_settings(), environment_settings()),
+                      three_entries("sem-fuso"), zone);
       errors = captured.text();
     }
     EXPECT_EQ(errors,

@@ -27,8 +27,9 @@ struct QuestDbConf {
   std::chrono::milliseconds retry_timeout{10'000};
   std::uint64_t request_min_throughput = 102'400;  // bytes per second
   bool tls_verify = true;
-  std::optional<std::string> tls_roots;  // a PEM file of trusted certificates
-  std::size_t auto_flush_rows = 75'000;  // 0: never on row count
+  std::optional<std::string> tls_roots;         // a PEM file of trusted certificates
+  std::optional<std::string> tls_roots_folder;  // a folder of them (as OpenSSL hashes it)
+  std::size_t auto_flush_rows = 75'000;         // 0: never on row count
   std::size_t auto_flush_bytes = 100 * 1024 * 1024;
 };
 

@@ -40,10 +40,8 @@ bool retriable_status(long status) {
 HttpTls tls_of(const QuestDbConf& conf) {
   HttpTls tls;
   tls.verify = conf.tls_verify;
-  // A private CA is trusted the way OpenSSL-based tools trust it: SSL_CERT_FILE, SSL_CERT_DIR.
-  if (const char* file = std::getenv("SSL_CERT_FILE"); file && *file) tls.ca_file = file;
-  if (const char* folder = std::getenv("SSL_CERT_DIR"); folder && *folder) tls.ca_folder = folder;
   if (conf.tls_roots) tls.ca_file = conf.tls_roots;
+  if (conf.tls_roots_folder) tls.ca_folder = conf.tls_roots_folder;
   return tls;
 }
 

@@ -38,7 +38,9 @@ ZabbixError ZabbixConnection::fail(const std::string& what) const {
   return ZabbixError("servidor Zabbix em " + where_ + ": " + what);
 }
 
-std::string ZabbixConnection::tls_advice() const { return tls_ ? zabbix_tls_advice() : ""; }
+std::string ZabbixConnection::tls_advice() const {
+  return tls_ && tls_context_ != nullptr ? tls_context_->advice() : "";
+}
 
 bool ZabbixConnection::wait(short events, Clock::time_point until) {
   switch (wait_for_socket(fd_.get(), events, std::min(until, call_end_))) {
@@ -70,7 +72,9 @@ std::size_t ZabbixConnection::connect(std::span<const SocketAddress> endpoints, 
 
 void ZabbixConnection::start_tls() {
   try {
-    tls_ = start_zabbix_tls(fd_.get(), [this](short events) { wait(events, call_end_); });
+    if (tls_context_ != nullptr) {
+      tls_ = tls_context_->start(fd_.get(), [this](short events) { wait(events, call_end_); });
+    }
   } catch (const TlsError& error) {
     throw fail(error.what());
   }

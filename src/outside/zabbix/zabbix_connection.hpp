@@ -13,12 +13,13 @@
 #include "outside/net/name_lookup.hpp"
 #include "outside/net/tls_session.hpp"
 #include "outside/zabbix/zabbix_sender.hpp"
+#include "outside/zabbix/zabbix_tls.hpp"
 
 namespace sonda {
 
 // The connection of one exchange with the Zabbix server. Everything the sender does on the
 // network goes through these four calls (connect, write_all, read_some, close_after_answer),
-// over TLS when the Zabbix TLS settings ask for it (see zabbix_tls.hpp), never falling back to
+// over TLS when its TLS context asks for it (see zabbix_tls.hpp), never falling back to
 // clear text. Every wait ends at the call's end or at the run's
 // limit (TimeoutException), whichever comes first. Failures are ZabbixError, their text
 // prefixed with "servidor Zabbix em WHERE: ".
@@ -26,8 +27,10 @@ class ZabbixConnection {
  public:
   using Clock = std::chrono::steady_clock;
 
-  ZabbixConnection(std::string where, Clock::time_point call_end, std::chrono::seconds call_time)
-      : where_(std::move(where)), call_end_(call_end), call_time_(call_time) {}
+  // `tls`, when given, outlives the connection; without it the connection is in clear text.
+  ZabbixConnection(std::string where, Clock::time_point call_end, std::chrono::seconds call_time,
+                   const ZabbixTlsContext* tls = nullptr)
+      : where_(std::move(where)), call_end_(call_end), call_time_(call_time), tls_context_(tls) {}
 
   // Connects to the endpoints in turn, starting at `first`, as zabbix_sender does: an address
   // that refuses, cannot be reached or stays silent for its share of the call's time left (the
@@ -73,6 +76,7 @@ class ZabbixConnection {
   std::string where_;
   Clock::time_point call_end_;
   std::chrono::seconds call_time_;
+  const ZabbixTlsContext* tls_context_;
   UniqueFd fd_;
   std::unique_ptr<TlsSession> tls_;  // declared after the socket: ends before it
 };

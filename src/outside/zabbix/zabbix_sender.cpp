@@ -4,74 +4,16 @@
 #include <vector>
 
 #include "console/line_output.hpp"
-#include "core/host_port.hpp"
 #include "outside/zabbix/zabbix_connection.hpp"
 #include "outside/zabbix/zabbix_frame.hpp"
 #include "outside/zabbix/zabbix_route.hpp"
+#include "outside/zabbix/zabbix_tls.hpp"
 
 namespace sonda {
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-// The destinations of the run, as the address text lists them: one run talks to one list.
-struct Destinations {
-  std::string text;
-  std::vector<ZabbixRoute> routes;
-  std::vector<bool> dropped;  // a destination that failed, left out for the rest of the run
-};
-
-std::string_view without_blanks(std::string_view text) {
-  const std::size_t first = text.find_first_not_of(" \t");
-  if (first == std::string_view::npos) return {};
-  return text.substr(first, text.find_last_not_of(" \t") - first + 1);
-}
-
-// Reads "a;b,c" as zabbix_sender reads ServerActive: "," separates destinations, ";" the nodes
-// of one cluster.
-std::vector<ZabbixRoute> routes_of(const std::string& zabbix_server) {
-  const bool list = zabbix_server.find_first_of(",;") != std::string::npos;
-  std::vector<ZabbixRoute> routes;
-  std::string_view rest = zabbix_server;
-  for (;;) {
-    const std::size_t comma = rest.find(',');
-    std::string_view destination = rest.substr(0, comma);
-    std::vector<HostPort> nodes;
-    for (;;) {
-      const std::size_t semicolon = destination.find(';');
-      const std::string_view text =
-          list ? without_blanks(destination.substr(0, semicolon)) : destination;
-      const auto address = parse_host_port(text, kZabbixTrapperPort);
-      if (!address) {
-        throw ZabbixError("endereço do servidor Zabbix inválido: \"" +
-                          std::string(list ? text : zabbix_server) + "\"");
-      }
-      nodes.push_back(*address);
-      if (semicolon == std::string_view::npos) break;
-      destination.remove_prefix(semicolon + 1);
-    }
-    routes.emplace_back(std::move(nodes));
-    if (comma == std::string_view::npos) break;
-    rest.remove_prefix(comma + 1);
-  }
-  return routes;
-}
-
-std::optional<Destinations>& cached_destinations() {
-  static std::optional<Destinations> cached;
-  return cached;
-}
-
-Destinations& destinations(const std::string& zabbix_server) {
-  std::optional<Destinations>& cached = cached_destinations();
-  if (!cached || cached->text != zabbix_server) {
-    std::vector<ZabbixRoute> routes = routes_of(zabbix_server);
-    const std::size_t count = routes.size();
-    cached = Destinations{zabbix_server, std::move(routes), std::vector<bool>(count, false)};
-  }
-  return *cached;
-}
 
 // What a request carries, for messages: its key, or the count and the first and last keys.
 std::string described(std::span<const ZabbixItemValue> values) {
@@ -80,24 +22,44 @@ std::string described(std::span<const ZabbixItemValue> values) {
          values.back().key + ")";
 }
 
-ZabbixCounts exchange(const std::string& zabbix_server, const std::string& what,
-                      std::size_t value_count, std::string&& body) {
-  Destinations& destinations = sonda::destinations(zabbix_server);
+}  // namespace
+
+// One route per destination, in the order listed.
+struct ZabbixSender::Destinations {
+  std::vector<ZabbixRoute> routes;
+  std::vector<bool> left_out;  // failed once: no later request goes there
+};
+
+ZabbixSender::ZabbixSender(ZabbixSettings settings)
+    : settings_(std::move(settings)),
+      tls_(std::make_unique<ZabbixTlsContext>(settings_.tls)),
+      destinations_(std::make_unique<Destinations>()) {
+  if (settings_.destinations.empty()) throw InternalError("configuração do Zabbix sem servidor");
+  for (const ZabbixDestination& destination : settings_.destinations) {
+    if (destination.nodes.empty()) throw InternalError("destino do Zabbix sem servidor");
+    destinations_->routes.emplace_back(destination.nodes);
+  }
+  destinations_->left_out.assign(destinations_->routes.size(), false);
+}
+
+ZabbixSender::~ZabbixSender() = default;
+
+ZabbixCounts ZabbixSender::exchange(const std::string& what, std::size_t value_count,
+                                    std::string&& body) {
   ZabbixFrame frame;
   try {
     frame = frame_request(std::move(body));
   } catch (const ZabbixFrameError& error) {
     throw ZabbixError("o envio de " + what + " ao servidor Zabbix: " + error.what());
   }
-  const ZabbixConnectionMaker open = [](std::string where, Clock::time_point call_end,
-                                        std::chrono::seconds call_time) {
-    return ZabbixConnection(std::move(where), call_end, call_time);
+  const ZabbixConnectionMaker open = [this](std::string where, Clock::time_point call_end,
+                                            std::chrono::seconds call_time) {
+    return ZabbixConnection(std::move(where), call_end, call_time, tls_.get());
   };
-  // Every destination gets the request, in the order listed; the first that takes it gives
-  // the counts.
+  Destinations& destinations = *destinations_;
   std::optional<ZabbixCounts> counts;
   for (std::size_t i = 0; i < destinations.routes.size(); ++i) {
-    if (destinations.dropped[i]) continue;
+    if (destinations.left_out[i]) continue;
     ZabbixRoute& route = destinations.routes[i];
     try {
       const ZabbixRouteAnswer answer = route.exchange(frame, value_count, open);
@@ -111,7 +73,7 @@ ZabbixCounts exchange(const std::string& zabbix_server, const std::string& what,
     } catch (const ZabbixError& error) {
       if (destinations.routes.size() == 1) throw;
       // The others go on: what can be delivered is delivered, and the run fails at its end.
-      destinations.dropped[i] = true;
+      destinations.left_out[i] = true;
       write_error_line("Erro: o destino Zabbix " + route.name() +
                        " fica de fora do resto desta execução: " + error.what());
     }
@@ -119,19 +81,16 @@ ZabbixCounts exchange(const std::string& zabbix_server, const std::string& what,
   return counts.value_or(ZabbixCounts{});
 }
 
-}  // namespace
-
-std::optional<std::string> zabbix_destinations_left_out() {
-  const std::optional<Destinations>& cached = cached_destinations();
-  if (!cached) return std::nullopt;
+std::optional<std::string> ZabbixSender::left_out() const {
+  const Destinations& destinations = *destinations_;
   std::vector<std::string> names;
-  for (std::size_t i = 0; i < cached->routes.size(); ++i) {
-    if (cached->dropped[i]) names.push_back(cached->routes[i].name());
+  for (std::size_t i = 0; i < destinations.routes.size(); ++i) {
+    if (destinations.left_out[i]) names.push_back(destinations.routes[i].name());
   }
   if (names.empty()) return std::nullopt;
   std::string text;
   for (const std::string& name : names) text += (text.empty() ? "" : ", ") + name;
-  return std::to_string(names.size()) + " de " + std::to_string(cached->routes.size()) +
+  return std::to_string(names.size()) + " de " + std::to_string(destinations.routes.size()) +
          " destinos Zabbix " + (names.size() == 1 ? "ficou" : "ficaram") +
          " sem parte dos valores: " + text;
 }
@@ -148,23 +107,23 @@ std::string sender_data_frame(std::string_view host, std::string_view key,
   return frame.header + frame.payload;
 }
 
-ZabbixCounts send_zabbix(const std::string& zabbix_server, std::string_view zabbix_host,
+ZabbixCounts send_zabbix(ZabbixSender& zabbix_server, std::string_view zabbix_host,
                          std::string_view key, const FieldValue& value) {
   const ZabbixItemValue item{std::string(key), value};
   return send_zabbix_values(zabbix_server, zabbix_host, std::span(&item, 1));
 }
 
-ZabbixCounts send_zabbix(const std::string& zabbix_server, std::string_view zabbix_host,
+ZabbixCounts send_zabbix(ZabbixSender& zabbix_server, std::string_view zabbix_host,
                          std::string_view key, std::string&& text) {
-  return exchange(zabbix_server, std::string(key), 1,
-                  sender_data_body(zabbix_host, key, std::move(text)));
+  return zabbix_server.exchange(std::string(key), 1,
+                                sender_data_body(zabbix_host, key, std::move(text)));
 }
 
-ZabbixCounts send_zabbix_values(const std::string& zabbix_server, std::string_view zabbix_host,
+ZabbixCounts send_zabbix_values(ZabbixSender& zabbix_server, std::string_view zabbix_host,
                                 std::span<const ZabbixItemValue> values) {
   if (values.empty()) return {};
-  return exchange(zabbix_server, described(values), values.size(),
-                  sender_data_body(zabbix_host, values));
+  return zabbix_server.exchange(described(values), values.size(),
+                                sender_data_body(zabbix_host, values));
 }
 
 }  // namespace sonda

@@ -2,7 +2,7 @@
 
 #include <chrono>
 #include <cstddef>
-#include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -12,11 +12,9 @@
 #include "core/field_value.hpp"
 #include "outside/zabbix/zabbix_reply.hpp"
 #include "outside/zabbix/zabbix_request.hpp"
+#include "outside/zabbix/zabbix_settings.hpp"
 
 namespace sonda {
-
-// The port of a Zabbix server's trapper when an address names none.
-inline constexpr std::uint16_t kZabbixTrapperPort = 10051;
 
 // Longest a single send of ordinary size may take, connection, request and answer together.
 inline constexpr std::chrono::seconds kZabbixCallTimeout{30};
@@ -36,37 +34,66 @@ std::chrono::seconds zabbix_call_time(std::size_t wire_bytes);
 // as itself) or as null when absent. A date-time has no Zabbix form (InternalError).
 std::string sender_data_frame(std::string_view host, std::string_view key, const FieldValue& value);
 
-// Sends one item value for `zabbix_host` to the Zabbix server at `zabbix_server` (host:port),
-// over a connection of its own, and reads the whole answer. The address is resolved once for
-// as long as it stays the same, and every address it resolves to is tried in turn; the one that
-// answered is tried first by the next send. A request whose body passes 1 MiB is compressed.
-// `zabbix_server` may list several destinations as ServerActive does ("," between destinations,
-// ";" between the nodes of one cluster; see ZabbixRoute for how nodes and Zabbix 7.0
-// redirects are followed): each gets every request, in the order listed. With more than one
-// destination, one that fails is named on standard error ("Erro: o destino Zabbix ...") and
-// left out of the run's later sends, and the send goes on with the others (once none is left,
-// sends do nothing and count nothing): what can be delivered is, and the caller ends the run as
-// failed afterwards (see zabbix_destinations_left_out).
-// Raises ZabbixError when the server cannot be resolved or reached, breaks the connection or
+class ZabbixTlsContext;
+
+// The run's Zabbix servers, as the sends reach them: the settings, and what the run learns on
+// the way (for each destination, the node that answered and where a redirect sent it; the TLS
+// context). Every destination gets every request, in the order listed; see ZabbixRoute for how
+// the nodes of a cluster and the redirects of a Zabbix 7.0 proxy group are followed.
+class ZabbixSender {
+ public:
+  // Sets up TLS when the settings ask for it (see ZabbixTlsContext: a file that cannot be used
+  // raises ZabbixError here, before anything is sent).
+  explicit ZabbixSender(ZabbixSettings settings);
+  ~ZabbixSender();
+  ZabbixSender(const ZabbixSender&) = delete;
+  ZabbixSender& operator=(const ZabbixSender&) = delete;
+
+  const ZabbixSettings& settings() const { return settings_; }
+  // The most values one request carries.
+  std::size_t batch() const { return settings_.batch; }
+
+  // One request carrying `body` (`what` and `value_count` describe it for messages and for an
+  // answer without counts) to every destination; see send_zabbix.
+  ZabbixCounts exchange(const std::string& what, std::size_t value_count, std::string&& body);
+
+  // The message of a failed delivery when a destination failed and was left out of the later
+  // sends (how many of how many, and which); nothing when every destination took every request.
+  std::optional<std::string> left_out() const;
+
+ private:
+  struct Destinations;
+
+  ZabbixSettings settings_;
+  std::unique_ptr<ZabbixTlsContext> tls_;
+  std::unique_ptr<Destinations> destinations_;
+};
+
+// Sends one item value for `zabbix_host` to the Zabbix servers of `zabbix_server`, over a
+// connection of its own to each, and reads each whole answer. An address is resolved at its
+// first use, and every address it resolves to is tried in turn; the one that answered is tried
+// first by the next send. A request whose body passes 1 MiB is compressed.
+// With several destinations, one that fails is named on standard error ("Erro: o destino Zabbix
+// ... fica de fora ...") and left out of the later sends, which go on with the others (once none
+// is left, sends do nothing and count nothing): what can be delivered is, and the caller ends
+// the run as failed afterwards (see ZabbixSender::left_out). The counts are those of the first
+// destination that took the request. With one destination, its failure is the send's, and:
+// raises ZabbixError when the server cannot be resolved or reached, breaks the connection or
 // closes it before a complete answer, answers something that is not a valid frame with JSON,
 // answers "response":"failed", or takes longer than zabbix_call_time(); raises
 // TimeoutException at the run's limit. Returns what the server counted, held to the values sent
 // (see parse_zabbix_reply): a value it refused (unknown host or item, address not allowed) or
 // left uncounted is no failure of the send.
-ZabbixCounts send_zabbix(const std::string& zabbix_server, std::string_view zabbix_host,
+ZabbixCounts send_zabbix(ZabbixSender& zabbix_server, std::string_view zabbix_host,
                          std::string_view key, const FieldValue& value);
 
 // The same for a text that the call may take over: a large value (the discovery document) is
 // then never copied but into its frame.
-ZabbixCounts send_zabbix(const std::string& zabbix_server, std::string_view zabbix_host,
+ZabbixCounts send_zabbix(ZabbixSender& zabbix_server, std::string_view zabbix_host,
                          std::string_view key, std::string&& text);
 
 // The same for several values in one request, in the given order (none: nothing is sent).
-ZabbixCounts send_zabbix_values(const std::string& zabbix_server, std::string_view zabbix_host,
+ZabbixCounts send_zabbix_values(ZabbixSender& zabbix_server, std::string_view zabbix_host,
                                 std::span<const ZabbixItemValue> values);
-
-// The message of a failed delivery when the run's sends left out a destination that failed
-// (its names and how many of how many); nothing when every destination got every request.
-std::optional<std::string> zabbix_destinations_left_out();
 
 }  // namespace sonda

@@ -9,7 +9,7 @@
 #include <openssl/ssl.h>
 #include <openssl/x509_vfy.h>
 
-#include "outside/zabbix/zabbix_sender.hpp"
+#include "core/failure.hpp"
 
 namespace sonda {
 
@@ -21,19 +21,6 @@ struct PskMaterial {
   std::vector<unsigned char> key;
   ~PskMaterial() { OPENSSL_cleanse(key.data(), key.size()); }
 };
-
-struct ActiveTls {
-  ZabbixTls settings;
-  std::unique_ptr<PskMaterial> psk;
-  SslContext context;
-};
-
-std::optional<ActiveTls>& active() {
-  // OpenSSL cleans up at exit; started first, it does so after the context below is freed.
-  [[maybe_unused]] static const bool started = OPENSSL_init_ssl(0, nullptr) == 1;
-  static std::optional<ActiveTls> tls;
-  return tls;
-}
 
 unsigned int give_psk(SSL* ssl, const char* /*hint*/, char* identity, unsigned int identity_room,
                       unsigned char* key, unsigned int key_room) {
@@ -94,7 +81,7 @@ void load_certificates(SSL_CTX* context, const ZabbixTls& settings) {
   }
 }
 
-std::string advice(const ZabbixTls& settings, TlsError::Stage stage) {
+std::string settings_advice(const ZabbixTls& settings, TlsError::Stage stage) {
   if (settings.mode == ZabbixTlsMode::psk) {
     return " (confira TLSPSKIdentity e TLSPSKFile em " + settings.source +
            ": o servidor Zabbix precisa ter esse PSK para essa identidade, e o host precisa "
@@ -120,9 +107,17 @@ void check_peer_name(const ZabbixTls& settings, const std::string& what, const s
 
 }  // namespace
 
-void use_zabbix_tls(const ZabbixTls& settings) {
-  active().reset();
+struct ZabbixTlsContext::Active {
+  ZabbixTls settings;
+  std::unique_ptr<PskMaterial> psk;
+  SslContext context;
+};
+
+ZabbixTlsContext::ZabbixTlsContext(const ZabbixTls& settings) {
   if (settings.mode == ZabbixTlsMode::unencrypted) return;
+  // OpenSSL cleans up at exit; started before the first context, it does so after every
+  // context is freed.
+  [[maybe_unused]] static const bool started = OPENSSL_init_ssl(0, nullptr) == 1;
 
   ERR_clear_error();
   SslContext context(SSL_CTX_new(TLS_client_method()));
@@ -132,36 +127,38 @@ void use_zabbix_tls(const ZabbixTls& settings) {
   SSL_CTX_set_options(context.get(), SSL_OP_IGNORE_UNEXPECTED_EOF | SSL_OP_NO_TICKET);
   SSL_CTX_set_mode(context.get(), SSL_MODE_ENABLE_PARTIAL_WRITE);
 
-  ActiveTls tls{settings, nullptr, nullptr};
+  auto active = std::make_unique<Active>(Active{settings, nullptr, nullptr});
   if (settings.mode == ZabbixTlsMode::psk) {
-    tls.psk = psk_material(settings);
+    active->psk = psk_material(settings);
     // The suites the Zabbix server offers for PSK in TLS 1.2; TLS 1.3 keeps its own.
     if (SSL_CTX_set_cipher_list(context.get(), "kECDHEPSK+AES128:kPSK+AES128") != 1) {
       fail(settings, "o OpenSSL não oferece as cifras PSK: " + take_openssl_errors());
     }
-    SSL_CTX_set_app_data(context.get(), tls.psk.get());
+    SSL_CTX_set_app_data(context.get(), active->psk.get());
     SSL_CTX_set_psk_client_callback(context.get(), give_psk);
   } else {
     load_certificates(context.get(), settings);
   }
-  tls.context = std::move(context);
-  active() = std::move(tls);
+  active->context = std::move(context);
+  active_ = std::move(active);
 }
 
-std::string zabbix_tls_advice() {
-  if (!active()) return {};
-  return advice(active()->settings, TlsError::Stage::exchange);
+ZabbixTlsContext::~ZabbixTlsContext() = default;
+
+std::string ZabbixTlsContext::advice() const {
+  if (!active_) return {};
+  return settings_advice(active_->settings, TlsError::Stage::exchange);
 }
 
-std::unique_ptr<TlsSession> start_zabbix_tls(int fd, TlsSession::Wait wait) {
-  if (!active()) return nullptr;
-  const ActiveTls& tls = *active();
+std::unique_ptr<TlsSession> ZabbixTlsContext::start(int fd, TlsSession::Wait wait) const {
+  if (!active_) return nullptr;
+  const Active& tls = *active_;
   std::unique_ptr<TlsSession> session;
   try {
     session = std::make_unique<TlsSession>(tls.context.get(), fd, std::move(wait));
   } catch (const TlsError& error) {
     throw TlsError(error.stage(), "handshake TLS recusado: " + std::string(error.what()) +
-                                      advice(tls.settings, error.stage()));
+                                      settings_advice(tls.settings, error.stage()));
   }
   if (tls.settings.mode == ZabbixTlsMode::certificate) {
     check_peer_name(tls.settings, "emissor", "TLSServerCertIssuer", tls.settings.server_cert_issuer,

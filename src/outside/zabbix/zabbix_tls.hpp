@@ -25,21 +25,30 @@ struct ZabbixTls {
   std::string server_cert_subject;
 };
 
-// Makes `settings` those of every later Zabbix connection of this process: loads the
-// certificates, key and revocation list now, so that a file that cannot be used fails the run
-// before anything is sent. Raises ZabbixError naming the setting to check; the key's contents
-// never appear in it. Unencrypted settings drop any earlier TLS context.
-void use_zabbix_tls(const ZabbixTls& settings);
+// The TLS side of a run's connections to the Zabbix server, made once from its settings.
+class ZabbixTlsContext {
+ public:
+  // Loads the certificates, key and revocation list now, so that a file that cannot be used
+  // fails the run before anything is sent. Raises ZabbixError naming the setting to check; the
+  // key's contents never appear in it. Unencrypted settings make a context that starts nothing.
+  explicit ZabbixTlsContext(const ZabbixTls& settings);
+  ~ZabbixTlsContext();
+  ZabbixTlsContext(const ZabbixTlsContext&) = delete;
+  ZabbixTlsContext& operator=(const ZabbixTlsContext&) = delete;
 
-// Starts TLS on a connected socket to the Zabbix server, as use_zabbix_tls() set it up, with
-// every wait through `wait`; nothing when the connections are unencrypted. Checks the
-// server's certificate issuer and subject where they are set. Raises TlsError (the message
-// says which setting to check).
-std::unique_ptr<TlsSession> start_zabbix_tls(int fd, TlsSession::Wait wait);
+  // Starts TLS on a connected socket to the Zabbix server, with every wait through `wait`;
+  // nothing when the connections are unencrypted. Checks the server's certificate issuer and
+  // subject where they are set. Raises TlsError (the message says which setting to check).
+  std::unique_ptr<TlsSession> start(int fd, TlsSession::Wait wait) const;
 
-// What to check when a TLS connection breaks after its handshake: the Zabbix server judges the
-// probe's certificate (its chain, issuer and subject) only once the handshake is over, and
-// then just closes. Empty when the connections are unencrypted.
-std::string zabbix_tls_advice();
+  // What to check when a TLS connection breaks after its handshake: the Zabbix server judges
+  // the probe's certificate (its chain, issuer and subject) only once the handshake is over,
+  // and then just closes. Empty when the connections are unencrypted.
+  std::string advice() const;
+
+ private:
+  struct Active;
+  std::unique_ptr<Active> active_;  // none when unencrypted
+};
 
 }  // namespace sonda

@@ -129,8 +129,9 @@ TEST(ZabbixConnection, InNamespaceManySendsToALateClosingServer) {
   write_setting("/proc/sys/net/ipv4/tcp_tw_reuse", "0");
   constexpr int kSends = 20'000;
   FakeZabbix trapper(std::vector<ZabbixAnswer>(kSends, ZabbixAnswer::late_close));
+  ZabbixSender sender(zabbix_settings_for(trapper.address()));
   for (int i = 0; i < kSends; ++i) {
-    ASSERT_NO_THROW(send_zabbix(trapper.address(), "h", "k", std::int64_t{i})) << "envio " << i;
+    ASSERT_NO_THROW(send_zabbix(sender, "h", "k", std::int64_t{i})) << "envio " << i;
   }
   EXPECT_EQ(trapper.connections(), kSends);
 }

@@ -15,9 +15,13 @@ namespace {
 
 std::string closed_address() { return "127.0.0.1:" + std::to_string(closed_port()); }
 
+// A sender for the servers listed as ServerActive lists them.
+ZabbixSender sender_for(const std::string& list) { return ZabbixSender(zabbix_settings_for(list)); }
+
 std::string failure_of(const std::string& address) {
   try {
-    send_zabbix(address, "h", "k", std::int64_t{1});
+    ZabbixSender sender = sender_for(address);
+    send_zabbix(sender, "h", "k", std::int64_t{1});
   } catch (const ZabbixError& error) {
     return error.what();
   }
@@ -28,11 +32,12 @@ TEST(ZabbixRoute, NodesAreTriedInOrderAndTheOneThatAcceptedServesTheRestOfTheRun
   FakeZabbix first, second;
   const std::string dead = closed_address();
   const std::string cluster = dead + ";" + first.address() + ";" + second.address();
-  send_zabbix(cluster, "h", "k", std::int64_t{1});
-  send_zabbix(cluster, "h", "k", std::int64_t{2});
+  ZabbixSender sender = sender_for(cluster);
+  send_zabbix(sender, "h", "k", std::int64_t{1});
+  send_zabbix(sender, "h", "k", std::int64_t{2});
   EXPECT_EQ(first.items().size(), 2u);
   EXPECT_EQ(second.connections(), 0);
-  EXPECT_EQ(zabbix_destinations_left_out(), std::nullopt);
+  EXPECT_EQ(sender.left_out(), std::nullopt);
 
   // A node that took the connection and then failed is never left for the next one: the
   // request may have been taken, and sending it again would count it twice.
@@ -60,8 +65,9 @@ TEST(ZabbixRoute, ASilentNodeIsPassedOverAfterItsShareOfTheTime) {
   DroppingPort silent;
   FakeZabbix live;
   const auto start = std::chrono::steady_clock::now();
-  send_zabbix("127.0.0.1:" + std::to_string(silent.port()) + ";" + live.address(), "h", "k",
-              std::int64_t{1});
+  ZabbixSender sender =
+      sender_for("127.0.0.1:" + std::to_string(silent.port()) + ";" + live.address());
+  send_zabbix(sender, "h", "k", std::int64_t{1});
   const auto waited = std::chrono::steady_clock::now() - start;
   EXPECT_EQ(live.items().size(), 1u);
   EXPECT_GE(waited, kZabbixCallTimeout / 2 - std::chrono::seconds(1));
@@ -73,7 +79,8 @@ TEST(ZabbixRoute, EveryDestinationGetsEveryValueAndOneThatFailedIsLeftOut) {
   const std::string dead = closed_address();
   const std::string list = dead + "," + first.address() + " , " + second.address();
   CapturedStderr err;
-  for (std::int64_t value = 1; value <= 3; ++value) send_zabbix(list, "h", "k", value);
+  ZabbixSender sender = sender_for(list);
+  for (std::int64_t value = 1; value <= 3; ++value) send_zabbix(sender, "h", "k", value);
 
   ASSERT_EQ(first.items().size(), 3u);
   for (std::int64_t value = 1; value <= 3; ++value) {
@@ -90,9 +97,8 @@ TEST(ZabbixRoute, EveryDestinationGetsEveryValueAndOneThatFailedIsLeftOut) {
             std::string::npos)
       << text;
   EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 2) << text;
-  EXPECT_EQ(
-      zabbix_destinations_left_out(),
-      "2 de 3 destinos Zabbix ficaram sem parte dos valores: " + dead + ", " + second.address());
+  EXPECT_EQ(sender.left_out(), "2 de 3 destinos Zabbix ficaram sem parte dos valores: " + dead +
+                                   ", " + second.address());
 }
 
 TEST(ZabbixRoute, ARedirectIsFollowedAndServesTheNextRequestsUntilItIsGone) {
@@ -100,22 +106,24 @@ TEST(ZabbixRoute, ARedirectIsFollowedAndServesTheNextRequestsUntilItIsGone) {
   auto monitoring = std::make_unique<FakeZabbix>();
   listed.redirect_to(monitoring->address());
 
-  send_zabbix(listed.address(), "h", "k", std::int64_t{1});
-  send_zabbix(listed.address(), "h", "k", std::int64_t{2});
+  ZabbixSender sender = sender_for(listed.address());
+  send_zabbix(sender, "h", "k", std::int64_t{1});
+  send_zabbix(sender, "h", "k", std::int64_t{2});
   EXPECT_EQ(listed.items().size(), 1u);
   ASSERT_EQ(monitoring->items().size(), 2u);
   EXPECT_EQ(monitoring->items()[1]["value"], "2");
 
   // The proxy went away: nothing reached it, so the listed server takes the request again.
   monitoring.reset();
-  send_zabbix(listed.address(), "h", "k", std::int64_t{3});
+  send_zabbix(sender, "h", "k", std::int64_t{3});
   ASSERT_EQ(listed.items().size(), 2u);
   EXPECT_EQ(listed.items()[1]["value"], "3");
 
   // A proxy that resets the redirect sends the request back to the listed server.
   FakeZabbix first({ZabbixAnswer::redirect}), proxy({ZabbixAnswer::success, ZabbixAnswer::reset});
   first.redirect_to(proxy.address());
-  for (std::int64_t value = 1; value <= 3; ++value) send_zabbix(first.address(), "h", "k", value);
+  ZabbixSender again = sender_for(first.address());
+  for (std::int64_t value = 1; value <= 3; ++value) send_zabbix(again, "h", "k", value);
   // The first value was redirected and taken by the proxy; the second, reset by the proxy, was
   // taken by the listed server, which took the third at once.
   ASSERT_EQ(first.items().size(), 3u);

@@ -53,8 +53,9 @@ TEST(ZabbixSender, FrameMatchesDebiansZabbixSender) {
 
 TEST(ZabbixSender, SuccessIsTheAnswerNotItsCounts) {
   FakeZabbix trapper;
-  send_zabbix(trapper.address(), "h", "k", std::int64_t{1});
-  send_zabbix(trapper.address(), "h", "k", Absent{});
+  ZabbixSender sender(zabbix_settings_for(trapper.address()));
+  send_zabbix(sender, "h", "k", std::int64_t{1});
+  send_zabbix(sender, "h", "k", Absent{});
   ASSERT_EQ(trapper.items().size(), 2u);
   EXPECT_EQ(trapper.items()[1]["value"], nullptr);
   EXPECT_EQ(trapper.connections(), 2);  // one connection per value
@@ -62,7 +63,8 @@ TEST(ZabbixSender, SuccessIsTheAnswerNotItsCounts) {
 
 std::string zabbix_failure(const std::string& server) {
   try {
-    send_zabbix(server, "h", "chave", std::int64_t{1});
+    ZabbixSender sender(zabbix_settings_for(server));
+    send_zabbix(sender, "h", "chave", std::int64_t{1});
   } catch (const ZabbixError& error) {
     return error.what();
   }
@@ -99,7 +101,8 @@ TEST(ZabbixSender, AnswerThatNeverComesEndsAtTheRunLimit) {
   EXPECT_THROW(
       {
         const auto limit = runtime_limiter(1);
-        send_zabbix(silent.address(), "h", "k", std::int64_t{1});
+        ZabbixSender sender(zabbix_settings_for(silent.address()));
+        send_zabbix(sender, "h", "k", std::int64_t{1});
       },
       TimeoutException);
   EXPECT_LT(std::chrono::steady_clock::now() - start, 1500ms);
@@ -115,17 +118,18 @@ namespace {
 TEST(ZabbixSenderBatch, ValuesShareOneRequestInOrderAndTheCountsComeBack) {
   FakeZabbix trapper({ZabbixAnswer::success, ZabbixAnswer::refused, ZabbixAnswer::compressed});
   const std::vector<ZabbixItemValue> values = {{"a", std::int64_t{1}}, {"b", 2.5}, {"c", Absent{}}};
+  ZabbixSender sender(zabbix_settings_for(trapper.address()));
 
-  const ZabbixCounts taken = send_zabbix_values(trapper.address(), "h", values);
+  const ZabbixCounts taken = send_zabbix_values(sender, "h", values);
   EXPECT_EQ(taken.processed, 3u);
   EXPECT_EQ(taken.failed, 0u);
-  const ZabbixCounts refused = send_zabbix_values(trapper.address(), "h", values);
+  const ZabbixCounts refused = send_zabbix_values(sender, "h", values);
   EXPECT_EQ(refused.processed, 0u);
   EXPECT_EQ(refused.failed, 3u);
   EXPECT_EQ(refused.total, 3u);
   // A compressed answer is read like any other.
-  EXPECT_EQ(send_zabbix(trapper.address(), "h", "d", std::int64_t{4}).processed, 1u);
-  EXPECT_EQ(send_zabbix_values(trapper.address(), "h", {}).total, 0u);  // nothing sent
+  EXPECT_EQ(send_zabbix(sender, "h", "d", std::int64_t{4}).processed, 1u);
+  EXPECT_EQ(send_zabbix_values(sender, "h", {}).total, 0u);  // nothing sent
 
   EXPECT_EQ(trapper.request_sizes(), (std::vector<std::size_t>{3, 3, 1}));
   const auto items = trapper.items();
@@ -145,8 +149,9 @@ TEST(ZabbixSenderBatch, RequestsOverOneMebibyteTravelCompressedAndArriveWhole) {
   }
   document += "{}]}";
   const std::string expected = document;
-  send_zabbix(trapper.address(), "h", "discovery_clientes", std::move(document));
-  send_zabbix(trapper.address(), "h", "pequeno", std::int64_t{1});
+  ZabbixSender sender(zabbix_settings_for(trapper.address()));
+  send_zabbix(sender, "h", "discovery_clientes", std::move(document));
+  send_zabbix(sender, "h", "pequeno", std::int64_t{1});
 
   const auto frames = trapper.frames();
   ASSERT_EQ(frames.size(), 2u);
