@@ -32,6 +32,8 @@ inline constexpr SettingName kSettingNames[] = {
     {"SONDA_PHASE_TIMES", SettingPlace::anywhere},
     {"SSL_CERT_FILE", SettingPlace::anywhere},
     {"SSL_CERT_DIR", SettingPlace::anywhere},
+    {"TZ", SettingPlace::environment},
+    {"TZDIR", SettingPlace::environment},
     {"SONDA_TEST_RUNTIME_LIMIT", SettingPlace::environment},
     {"SONDA_TEST_ROWS_PER_REQUEST", SettingPlace::environment},
 };

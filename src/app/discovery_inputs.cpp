@@ -42,7 +42,8 @@ DiscoverySettings discovery_settings(const RunSettings& settings,
           clientes_server(settings, configuration),
           cobranca_server(settings, configuration),
           settings.zabbix_host.value(),
-          phase_times_file(configuration)};
+          phase_times_file(configuration),
+          machine_zone(configuration)};
 }
 
 }  // namespace sonda

@@ -11,12 +11,12 @@
 #include "app/configuration.hpp"
 #include "app/hidden_arguments.hpp"
 #include "app/inherited_settings.hpp"
-#include "app/main_pass.hpp"
+#include "app/run_mode.hpp"
 #include "app/run_settings.hpp"
 #include "app/usage.hpp"
 #include "console/line_output.hpp"
 #include "core/constants.hpp"
-#include "outside/components.hpp"
+#include "outside/library_setup.hpp"
 #include "outside/process/launcher.hpp"
 #include "outside/process/runtime_limit.hpp"
 
@@ -38,10 +38,10 @@ void report_unexpected(std::string_view kind, std::string_view message) {
 int finish(int status) { return standard_output().flush() ? status : kStatusUnflushed; }
 
 // The main pass under the runtime limit; every failure is turned into the exit status here.
-int guarded_main_pass(const RunSettings& settings, const Configuration& environment,
-                      std::string_view invocation_name) {
+int guarded_run_mode(const RunSettings& settings, const Configuration& environment,
+                     std::string_view invocation_name) {
   try {
-    return finish(main_pass(settings, environment, invocation_name));
+    return finish(run_mode(settings, environment, invocation_name));
   } catch (const TimeoutException& timeout) {
     standard_output().line(timeout.what());
     return finish(kStatusDone);
@@ -94,7 +94,7 @@ int run_program(int argc, char** argv) {
   }
   hide_password_arguments(argc, argv);
   // Every setting besides the arguments is read here, once, and handed down.
-  return guarded_main_pass(*settings, environment_settings(), invocation_name);
+  return guarded_run_mode(*settings, environment_settings(), invocation_name);
 }
 
 }  // namespace sonda

@@ -1,11 +1,11 @@
 #include "app/probe_settings.hpp"
 
-#include <charconv>
 #include <climits>
 #include <cstdint>
 
 #include "core/constants.hpp"
 #include "core/failure.hpp"
+#include "core/whole_number.hpp"
 #include "outside/zabbix/zabbix_settings.hpp"
 
 namespace sonda {
@@ -15,11 +15,8 @@ namespace {
 // The number `text` writes with digits alone, when it is one from `least` to `most`.
 std::optional<std::size_t> whole_number(std::string_view text, std::size_t least,
                                         std::size_t most) {
-  std::size_t number = 0;
-  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), number);
-  if (error != std::errc() || end != text.data() + text.size() || number < least || number > most) {
-    return std::nullopt;
-  }
+  const auto number = parse_whole_number<std::size_t>(text);
+  if (!number || *number < least || *number > most) return std::nullopt;
   return number;
 }
 
@@ -61,6 +58,13 @@ std::optional<std::string> phase_times_file(const Configuration& configuration) 
   const ConfigLine* line = configuration.find("SONDA_PHASE_TIMES");
   if (line == nullptr) return std::nullopt;
   return line->value;
+}
+
+MachineZone machine_zone(const Configuration& configuration) {
+  MachineZone zone;
+  if (const ConfigLine* line = configuration.find("TZ")) zone.tz = line->value;
+  zone.tzdir = named_text(configuration, "TZDIR");
+  return zone;
 }
 
 std::optional<std::string> ca_file(const Configuration& configuration) {

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "app/configuration.hpp"
+#include "timeseries/snapshot_zone.hpp"
 
 namespace sonda {
 
@@ -25,6 +26,10 @@ std::optional<std::string> log_folder(const Configuration& configuration);
 
 // The file that receives the duration of each phase, SONDA_PHASE_TIMES, when one is named.
 std::optional<std::string> phase_times_file(const Configuration& configuration);
+
+// This machine's own zone settings: TZ when set (an empty TZ is UTC to the C library, so it
+// counts), TZDIR when named.
+MachineZone machine_zone(const Configuration& configuration);
 
 // The certificates trusted for QuestDB over HTTPS instead of the system's, SSL_CERT_FILE and
 // SSL_CERT_DIR, when named (not empty).

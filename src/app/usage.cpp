@@ -54,8 +54,9 @@ e o ambiente prevalece sobre o arquivo.
   PGSSLMODE, PGSSLROOTCERT   e as demais variáveis da libpq: criptografia do PostgreSQL
   PGTZ                       fuso horário da sessão do PostgreSQL, que dá o instante das
                              datas gravadas no QuestDB
-  TZDIR, TZ                  base de fusos horários (padrão /usr/share/zoneinfo) e fuso
-                             desta máquina, que lê as datas se o do PostgreSQL faltar nela
+  TZ                         fuso horário desta máquina, que lê as datas se o do
+                             PostgreSQL faltar nela
+  TZDIR                      base de fusos horários (padrão /usr/share/zoneinfo)
 * SONDA_PHASE_TIMES          arquivo que recebe a duração de cada fase (medições)
   SONDA_TEST_RUNTIME_LIMIT   só para testes: limite de tempo em segundos no lugar de 300
   SONDA_TEST_ROWS_PER_REQUEST  só para testes: linhas por envio ao QuestDB

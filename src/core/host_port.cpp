@@ -1,19 +1,17 @@
 #include "core/host_port.hpp"
 
 #include <algorithm>
-#include <charconv>
+
+#include "core/whole_number.hpp"
 
 namespace sonda {
 
 namespace {
 
 std::optional<std::uint16_t> parse_port(std::string_view text) {
-  unsigned value = 0;
-  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (ec != std::errc() || end != text.data() + text.size() || value == 0 || value > 65535) {
-    return std::nullopt;
-  }
-  return static_cast<std::uint16_t>(value);
+  const auto value = parse_whole_number<unsigned>(text);
+  if (!value || *value == 0 || *value > 65535) return std::nullopt;
+  return static_cast<std::uint16_t>(*value);
 }
 
 bool is_ipv6(std::string_view host) {

@@ -6,11 +6,11 @@
 
 namespace sonda {
 
-const FieldValue& MacroEntry::at(std::string_view name) const {
+const FieldValue& MacroEntry::at(MacroName name) const {
   for (const MacroField& field : fields_) {
-    if (field.name.text() == name) return field.value;
+    if (field.name == name) return field.value;
   }
-  throw InternalError("a entrada não tem o campo " + std::string(name));
+  throw InternalError("a entrada não tem o campo " + std::string(name.text()));
 }
 
 }  // namespace sonda

@@ -16,8 +16,8 @@ class MacroName {
  public:
   consteval MacroName(const char* text) : text_(text) {}  // NOLINT: implicit by design
 
-  std::string_view text() const { return text_; }
-  bool operator==(const MacroName& other) const { return text_ == other.text_; }
+  constexpr std::string_view text() const { return text_; }
+  constexpr bool operator==(const MacroName& other) const { return text_ == other.text_; }
 
  private:
   std::string_view text_;
@@ -39,7 +39,7 @@ class MacroEntry {
   void add(MacroName name, FieldValue value) { fields_.push_back({name, std::move(value)}); }
 
   // The value under `name`; raises InternalError when the entry has no such name.
-  const FieldValue& at(std::string_view name) const;
+  const FieldValue& at(MacroName name) const;
 
   std::span<const MacroField> fields() const { return fields_; }
   bool empty() const { return fields_.empty(); }

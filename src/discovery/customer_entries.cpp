@@ -2,6 +2,8 @@
 
 #include <optional>
 
+#include "core/macro_names.hpp"
+
 namespace sonda {
 
 namespace {
@@ -18,11 +20,11 @@ std::optional<double> as_real(const FieldValue& value) {
 
 // The five fields that open both shapes of entry.
 void add_leading_fields(MacroEntry& entry, const CustomerRow& row) {
-  entry.add("{#CLIENTE_ID}", row.id);
-  entry.add("{#RAZAOSOCIAL}", row.razao_social);
-  entry.add("{#CPF_CNPJ}", row.cpf_cnpj);
-  entry.add("{#VALOR_DIVIDA}", row.valor_divida);
-  entry.add("{#TITULOS_EM_ATRASO}", row.titulos_em_atraso);
+  entry.add(macro::CLIENTE_ID, row.id);
+  entry.add(macro::RAZAOSOCIAL, row.razao_social);
+  entry.add(macro::CPF_CNPJ, row.cpf_cnpj);
+  entry.add(macro::VALOR_DIVIDA, row.valor_divida);
+  entry.add(macro::TITULOS_EM_ATRASO, row.titulos_em_atraso);
 }
 
 }  // namespace
@@ -56,17 +58,17 @@ CustomerEntries build_customer_entries(const BillingData& data, std::string_view
     MacroEntry& discovery = entries.discovery.emplace_back();
     discovery.reserve(6);
     add_leading_fields(discovery, row);
-    discovery.add("{#CONTATO}", contato_zbx);
+    discovery.add(macro::CONTATO, contato_zbx);
 
     MacroEntry& snapshot = entries.discovery_qdb.emplace_back();
     snapshot.reserve(11);
     add_leading_fields(snapshot, row);
-    snapshot.add("{#CONTATO}", row.contato);
-    snapshot.add("{#TEMPO_VENCIMENTO}", row.tempo_vencimento);
-    snapshot.add("{#NOME_FANTASIA}", row.nome_fantasia);
-    snapshot.add("{#DATA_CADASTRO}", row.data_cadastro);
-    snapshot.add("{#STATUS_CONTRATO}", row.status_contrato);
-    snapshot.add("{#BEK_IDENTIFICATION}", zabbix_host);
+    snapshot.add(macro::CONTATO, row.contato);
+    snapshot.add(macro::TEMPO_VENCIMENTO, row.tempo_vencimento);
+    snapshot.add(macro::NOME_FANTASIA, row.nome_fantasia);
+    snapshot.add(macro::DATA_CADASTRO, row.data_cadastro);
+    snapshot.add(macro::STATUS_CONTRATO, row.status_contrato);
+    snapshot.add(macro::BEK_IDENTIFICATION, zabbix_host);
   }
 
   const OpenBillsRow& open_bills = data.titulos_valor_em_aberto.front();

@@ -3,6 +3,7 @@
 #include <array>
 #include <string>
 
+#include "console/colours.hpp"
 #include "console/dict_list.hpp"
 #include "console/value_text.hpp"
 #include "core/constants.hpp"

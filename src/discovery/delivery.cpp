@@ -6,6 +6,7 @@
 
 #include "console/line_output.hpp"
 #include "console/value_text.hpp"
+#include "core/macro_names.hpp"
 #include "discovery/discovery_document.hpp"
 #include "discovery/refused_values.hpp"
 #include "outside/zabbix/zabbix_sender.hpp"
@@ -45,12 +46,6 @@ ZabbixCounts send_in_requests(ZabbixSender& zabbix_server, const std::string& za
 
 }  // namespace
 
-ZabbixCounts send_to_zabbix(ZabbixSender& zabbix_server, const std::string& zabbix_host,
-                            const CustomerEntries& entries) {
-  send_fixed_values(zabbix_server, zabbix_host, entries);
-  return send_customer_values(zabbix_server, zabbix_host, entries);
-}
-
 void send_fixed_values(ZabbixSender& zabbix_server, const std::string& zabbix_host,
                        const CustomerEntries& entries) {
   const Totals& totals = entries.totals;
@@ -84,11 +79,11 @@ ZabbixCounts send_customer_values(ZabbixSender& zabbix_server, const std::string
     pending.clear();
   };
   for (const MacroEntry& entry : entries.discovery) {
-    const FieldValue& id = entry.at("{#CLIENTE_ID}");
-    pending.push_back({customer_item_key("valor_divida[", id), entry.at("{#VALOR_DIVIDA}")});
+    const FieldValue& id = entry.at(macro::CLIENTE_ID);
+    pending.push_back({customer_item_key("valor_divida[", id), entry.at(macro::VALOR_DIVIDA)});
     if (pending.size() == batch) send_pending();
     pending.push_back(
-        {customer_item_key("titulos_em_atraso[", id), entry.at("{#TITULOS_EM_ATRASO}")});
+        {customer_item_key("titulos_em_atraso[", id), entry.at(macro::TITULOS_EM_ATRASO)});
     if (pending.size() == batch) send_pending();
   }
   send_pending();

@@ -12,23 +12,20 @@ namespace sonda {
 // absent) and "]".
 std::string customer_item_key(std::string_view prefix, const FieldValue& id);
 
-// Sends to the Zabbix server, in this order, for the host `zabbix_host`: the four totals, the
-// discovery document, then for each discovery entry its overdue amount and its overdue count.
-// With a batch of 1 (the sender's settings) each value goes in a request of its own; otherwise
-// up to that many values share a request (the totals together, the document always alone). A
-// failed send ends the sequence there: the failure passes on, and the values of earlier requests
-// stay sent. Fixed values the server refused or left uncounted are told on standard error in one
-// line once the document is sent; the per-customer ones are only counted, and the sum of their
-// counts is returned.
-ZabbixCounts send_to_zabbix(ZabbixSender& zabbix_server, const std::string& zabbix_host,
-                            const CustomerEntries& entries);
+// A run's values reach the Zabbix server for the host `zabbix_host` in two steps, always in this
+// order: send_fixed_values, then send_customer_values. With a batch of 1 (the sender's settings)
+// each value goes in a request of its own; otherwise up to that many values share a request (the
+// totals together, the document always alone). A failed send ends the sequence there: the
+// failure passes on, and the values of earlier requests stay sent.
 
-// The first part of send_to_zabbix: the totals and the discovery document.
+// The first step: the four totals, then the discovery document. Values the server refused or
+// left uncounted are told on standard error in one line once the document is sent.
 void send_fixed_values(ZabbixSender& zabbix_server, const std::string& zabbix_host,
                        const CustomerEntries& entries);
 
-// The second part of send_to_zabbix: the per-customer values; what the server did with them,
-// summed over the requests.
+// The second step: for each discovery entry, its overdue amount and then its overdue count. Their
+// items may not exist yet (a first run, a new customer), so what the server did with them is
+// only counted: the sum over the requests is returned, nothing is told.
 ZabbixCounts send_customer_values(ZabbixSender& zabbix_server, const std::string& zabbix_host,
                                   const CustomerEntries& entries);
 

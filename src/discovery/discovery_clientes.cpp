@@ -36,7 +36,7 @@ int discovery_clientes(const DiscoverySettings& settings, const ZabbixSettings& 
     phases.mark("zabbix_fixos");
     send_customer_values(*sender, zabbix_host, entries);
     phases.mark("zabbix_clientes");
-    const CivilTimeZone zone = snapshot_time_zone(data.time_zone);
+    const CivilTimeZone zone = snapshot_time_zone(data.time_zone, settings.machine_zone);
     sendQuestDB(settings.clientes_server, entries.discovery_qdb, zone);
     phases.mark("questdb_clientes");
     sendQuestDBChat(settings.cobranca_server, entries.discovery_qdb, zone);

@@ -6,6 +6,7 @@
 #include "outside/postgres/pg_connection.hpp"
 #include "outside/zabbix/zabbix_settings.hpp"
 #include "timeseries/snapshot_writers.hpp"
+#include "timeseries/snapshot_zone.hpp"
 
 namespace sonda {
 
@@ -18,6 +19,8 @@ struct DiscoverySettings {
   std::string zabbix_host;        // "debug" turns the run into its debug report
   // The file that receives the duration of each phase (measurements), when one is named.
   std::optional<std::string> phase_times_file;
+  // The machine's own zone, for date-times in a database zone this machine does not know.
+  MachineZone machine_zone;
 };
 
 // The customer discovery run, delivering to the Zabbix server of `zabbix_server`. Returns the

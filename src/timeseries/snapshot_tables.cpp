@@ -1,31 +1,33 @@
 #include "timeseries/snapshot_tables.hpp"
 
+#include "core/macro_names.hpp"
+
 namespace sonda {
 
 namespace {
 
 constexpr std::array<SnapshotColumn, 11> kClientesColumns = {{
-    {"idCliente", "{#CLIENTE_ID}", ColumnLimit::int32},
-    {"razaoSocial", "{#RAZAOSOCIAL}"},
-    {"cpfCnpj", "{#CPF_CNPJ}"},
-    {"valorDivida", "{#VALOR_DIVIDA}"},
-    {"titulosDivida", "{#TITULOS_EM_ATRASO}", ColumnLimit::int32},
-    {"contatoCliente", "{#CONTATO}"},
-    {"tempoVencimento", "{#TEMPO_VENCIMENTO}"},
-    {"nomeFantasia", "{#NOME_FANTASIA}"},
-    {"dataCadastro", "{#DATA_CADASTRO}", ColumnLimit::designated_timestamp},
-    {"statusContrato", "{#STATUS_CONTRATO}", ColumnLimit::int32},
-    {"bekIdentification", "{#BEK_IDENTIFICATION}"},
+    {"idCliente", macro::CLIENTE_ID, ColumnLimit::int32},
+    {"razaoSocial", macro::RAZAOSOCIAL},
+    {"cpfCnpj", macro::CPF_CNPJ},
+    {"valorDivida", macro::VALOR_DIVIDA},
+    {"titulosDivida", macro::TITULOS_EM_ATRASO, ColumnLimit::int32},
+    {"contatoCliente", macro::CONTATO},
+    {"tempoVencimento", macro::TEMPO_VENCIMENTO},
+    {"nomeFantasia", macro::NOME_FANTASIA},
+    {"dataCadastro", macro::DATA_CADASTRO, ColumnLimit::designated_timestamp},
+    {"statusContrato", macro::STATUS_CONTRATO, ColumnLimit::int32},
+    {"bekIdentification", macro::BEK_IDENTIFICATION},
 }};
 
 constexpr std::array<SnapshotColumn, 7> kCobrancaColumns = {{
-    {"idCliente", "{#CLIENTE_ID}", ColumnLimit::int32},
-    {"valorDivida", "{#VALOR_DIVIDA}"},
-    {"titulosDivida", "{#TITULOS_EM_ATRASO}", ColumnLimit::int32},
-    {"contatoCliente", "{#CONTATO}"},
-    {"dataVencimento", "{#TEMPO_VENCIMENTO}"},
-    {"dataCadastro", "{#DATA_CADASTRO}", ColumnLimit::designated_timestamp},
-    {"bekIdentification", "{#BEK_IDENTIFICATION}"},
+    {"idCliente", macro::CLIENTE_ID, ColumnLimit::int32},
+    {"valorDivida", macro::VALOR_DIVIDA},
+    {"titulosDivida", macro::TITULOS_EM_ATRASO, ColumnLimit::int32},
+    {"contatoCliente", macro::CONTATO},
+    {"dataVencimento", macro::TEMPO_VENCIMENTO},
+    {"dataCadastro", macro::DATA_CADASTRO, ColumnLimit::designated_timestamp},
+    {"bekIdentification", macro::BEK_IDENTIFICATION},
 }};
 
 }  // namespace

@@ -22,7 +22,7 @@ enum class ColumnLimit {
 // A table column and the snapshot entry's macro whose value it receives.
 struct SnapshotColumn {
   std::string_view column;
-  std::string_view macro;
+  MacroName macro;
   ColumnLimit limit = ColumnLimit::none;
 };
 

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "console/line_output.hpp"
+#include "core/macro_names.hpp"
 #include "outside/questdb/questdb_sender.hpp"
 #include "timeseries/row_limits.hpp"
 #include "timeseries/snapshot_tables.hpp"
@@ -38,7 +39,7 @@ void write_snapshots(const SnapshotTable& table, const QuestDbServer& server,
       const MacroEntry& entry = descoberta[i];
       const auto row = snapshot_fields(table, entry, run_stamp, zone, fields);
       if (auto reason = unwritable_reason(table, entry, row)) {
-        report.leave_out({entry.at("{#CLIENTE_ID}"), std::move(*reason)});
+        report.leave_out({entry.at(macro::CLIENTE_ID), std::move(*reason)});
         continue;
       }
       entry_of_row.push_back(i);
@@ -52,7 +53,7 @@ void write_snapshots(const SnapshotTable& table, const QuestDbServer& server,
     report.written = sender->rows_written();
     for (const QuestDbSender::RejectedRow& rejected : sender->rejected_rows()) {
       const MacroEntry& entry = descoberta[entry_of_row[rejected.row]];
-      report.leave_out({entry.at("{#CLIENTE_ID}"), "recusada pelo QuestDB: " + rejected.reason});
+      report.leave_out({entry.at(macro::CLIENTE_ID), "recusada pelo QuestDB: " + rejected.reason});
     }
   }
   if (auto line = error_line(report)) write_error_line(*line);

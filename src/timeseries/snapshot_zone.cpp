@@ -1,13 +1,12 @@
 #include "timeseries/snapshot_zone.hpp"
 
-#include <cstdlib>
-
 #include "console/line_output.hpp"
 #include "core/one_line.hpp"
 
 namespace sonda {
 
-std::string unknown_zone_line(std::string_view database_zone, std::string_view machine_zone) {
+std::string unknown_zone_line(std::string_view database_zone, std::string_view machine_zone,
+                              const std::optional<std::string>& tzdir) {
   // The names come from the server and the environment: they must not break the line.
   const std::string fallback =
       ": as datas de bekClientes e bekCobranca serão lidas no fuso "
@@ -19,10 +18,9 @@ std::string unknown_zone_line(std::string_view database_zone, std::string_view m
   const std::string zone = "o fuso horário \"" + one_line(database_zone) + "\" do PostgreSQL";
   if (!CivilTimeZone::database_present()) {
     // Without the tz database no zone name can be read: naming another would not help.
-    const char* tzdir = std::getenv("TZDIR");
     const std::string mend =
-        tzdir != nullptr && *tzdir != '\0'
-            ? "corrija TZDIR (\"" + one_line(tzdir) +
+        tzdir && !tzdir->empty()
+            ? "corrija TZDIR (\"" + one_line(*tzdir) +
                   "\"), que deve apontar para a base de fusos horários (ex.: /usr/share/zoneinfo)"
             : "instale o pacote tzdata";
     return "Aviso: " + zone + " não é conhecido nesta máquina, que não tem a base de fusos " +
@@ -33,11 +31,11 @@ std::string unknown_zone_line(std::string_view database_zone, std::string_view m
          "banco com um nome dessa base (ex.: America/Sao_Paulo).";
 }
 
-CivilTimeZone snapshot_time_zone(std::string_view database_zone) {
+CivilTimeZone snapshot_time_zone(std::string_view database_zone, const MachineZone& machine) {
   if (auto zone = CivilTimeZone::load(database_zone)) return *zone;
-  CivilTimeZone machine = CivilTimeZone::machine();
-  write_error_line(unknown_zone_line(database_zone, machine.name()));
-  return machine;
+  CivilTimeZone own = CivilTimeZone::machine(machine.tz);
+  write_error_line(unknown_zone_line(database_zone, own.name(), machine.tzdir));
+  return own;
 }
 
 }  // namespace sonda

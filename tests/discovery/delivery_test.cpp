@@ -30,7 +30,8 @@ TEST(ZabbixDelivery, CustomerValuesAreCountedAndReturnedNotWritten) {
   ZabbixSettings settings = zabbix_settings_for(trapper.address());
   settings.batch = 2;
   ZabbixSender sender(settings);
-  const ZabbixCounts counts = send_to_zabbix(sender, "h", entries);
+  send_fixed_values(sender, "h", entries);
+  const ZabbixCounts counts = send_customer_values(sender, "h", entries);
   EXPECT_EQ(errors.text(), "");
   EXPECT_EQ(trapper.request_sizes(), (std::vector<std::size_t>{2, 2, 1, 2, 2, 2}));
   EXPECT_EQ(counts.total, 6u);

@@ -63,7 +63,7 @@ std::string create_host(ZabbixApi& api, const std::string& template_id) {
       api.call("host.get", {{"output", {"hostid"}}, {"filter", {{"host", {kHost}}}}});
   for (const auto& host : existing) api.call("host.delete", json::array({host.at("hostid")}));
   const PgServer& pg = pg_server();
-  const QuestDbServer& qdb = questdb_server();
+  const TestQuestDb& qdb = questdb_server();
   const json macros = {
       macro("{$SONDA.DB.IP}", pg.host),
       macro("{$SONDA.DB.PORT}", pg.port),

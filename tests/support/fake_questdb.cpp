@@ -17,9 +17,9 @@ ScriptedQuestDb::ScriptedQuestDb(std::vector<std::pair<int, std::string>> answer
         }
       }) {}
 
-std::string ScriptedQuestDb::conf(const std::string& extra) const {
-  return "http::addr=127.0.0.1:" + std::to_string(server_.port()) +
-         ";username=admin;password=p4ss;" + extra;
+QuestDbConf ScriptedQuestDb::conf() const {
+  return questdb_conf_for(QuestDbTransport::http, "127.0.0.1", std::to_string(server_.port()),
+                          "admin", "p4ss");
 }
 
 std::vector<SeenHttpRequest> ScriptedQuestDb::seen() const {

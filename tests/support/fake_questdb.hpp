@@ -5,6 +5,7 @@
 #include <utility>
 #include <vector>
 
+#include "outside/questdb/questdb_conf.hpp"
 #include "support/fake_server.hpp"
 
 namespace sonda::test {
@@ -16,8 +17,8 @@ class ScriptedQuestDb {
   explicit ScriptedQuestDb(std::vector<std::pair<int, std::string>> answers);
 
   int port() const { return server_.port(); }
-  // A client configuration string for it, with `extra` keys at the end.
-  std::string conf(const std::string& extra = "") const;
+  // Client settings for it, as the writers make them (user admin, password p4ss).
+  QuestDbConf conf() const;
   std::vector<SeenHttpRequest> seen() const;
 
  private:

@@ -19,8 +19,8 @@ std::size_t collect(char* data, std::size_t size, std::size_t count, void* targe
 
 }  // namespace
 
-const QuestDbServer& questdb_server() {
-  static const QuestDbServer server{
+const TestQuestDb& questdb_server() {
+  static const TestQuestDb server{
       server_setting("SONDA_TEST_QDB_HOST"),     server_setting("SONDA_TEST_QDB_PORT"),
       server_setting("SONDA_TEST_QDB_TLS_HOST"), server_setting("SONDA_TEST_QDB_TLS_PORT"),
       server_setting("SONDA_TEST_QDB_USER"),     server_setting("SONDA_TEST_QDB_PASSWORD"),
@@ -29,7 +29,7 @@ const QuestDbServer& questdb_server() {
 }
 
 nlohmann::json questdb_query(const std::string& sql) {
-  const QuestDbServer& server = questdb_server();
+  const TestQuestDb& server = questdb_server();
   CURL* curl = curl_easy_init();
   char* escaped = curl_easy_escape(curl, sql.c_str(), static_cast<int>(sql.size()));
   const std::string url =

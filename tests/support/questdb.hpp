@@ -8,10 +8,10 @@ namespace sonda::test {
 
 // The QuestDB server of the tests: plain HTTP on host:port, HTTPS through the proxy on
 // tls_host:tls_port with a certificate signed by the CA in `ca`.
-struct QuestDbServer {
+struct TestQuestDb {
   std::string host, port, tls_host, tls_port, user, password, ca;
 };
-const QuestDbServer& questdb_server();
+const TestQuestDb& questdb_server();
 
 // Runs SQL through /exec and returns the parsed answer; raises std::runtime_error on failure.
 nlohmann::json questdb_query(const std::string& sql);

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "app/discovery_inputs.hpp"
+#include "app/probe_settings.hpp"
 #include "outside/process/runtime_limit.hpp"
 #include "support/captured_stderr.hpp"
 #include "support/fake_server.hpp"
@@ -65,12 +66,13 @@ std::vector<MacroEntry> three_entries(std::string_view host) {
 // probe's settings of this process's environment.
 void write_clientes(const RunSettings& settings, std::span<const MacroEntry> entries,
                     std::string_view zone) {
-  sendQuestDB(clientes_server(settings, environment_settings()), entries, snapshot_time_zone(zone));
+  sendQuestDB(clientes_server(settings, environment_settings()), entries,
+              snapshot_time_zone(zone, machine_zone(environment_settings())));
 }
 void write_cobranca(const RunSettings& settings, std::span<const MacroEntry> entries,
                     std::string_view zone) {
   sendQuestDBChat(cobranca_server(settings, environment_settings()), entries,
-                  snapshot_time_zone(zone));
+                  snapshot_time_zone(zone, machine_zone(environment_settings())));
 }
 
 RunSettings writer_settings() {
@@ -324,7 +326,8 @@ TEST_F(SnapshotWriters, ZoneThisMachineDoesNotKnowIsReadInTheMachinesOwnWithOneL
     std::string errors;
     {
       CapturedStderr captured;
-      const CivilTimeZone zone = snapshot_time_zone(database_zone);
+      const CivilTimeZone zone =
+          snapshot_time_zone(database_zone, machine_zone(environment_settings()));
       sendQuestDB(clientes_server(writer_settings(), environment_settings()),
                   three_entries("sem-fuso"), zone);
       sendQuestDBChat(cobranca_server(writer_settings(), environment_settings()),

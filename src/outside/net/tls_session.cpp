@@ -127,8 +127,6 @@ std::size_t TlsSession::read_some(char* buffer, std::size_t size) {
   }
 }
 
-bool TlsSession::pending() const { return SSL_pending(ssl_) > 0; }
-
 std::string TlsSession::peer_subject() const {
   X509* peer = SSL_get0_peer_certificate(ssl_);
   return peer ? name_text(X509_get_subject_name(peer)) : std::string();
@@ -138,7 +136,5 @@ std::string TlsSession::peer_issuer() const {
   X509* peer = SSL_get0_peer_certificate(ssl_);
   return peer ? name_text(X509_get_issuer_name(peer)) : std::string();
 }
-
-std::string TlsSession::protocol() const { return SSL_get_version(ssl_); }
 
 }  // namespace sonda

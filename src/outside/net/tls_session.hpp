@@ -56,14 +56,10 @@ class TlsSession {
   // Reads what has arrived, at most `size` bytes, waiting for something first; 0 once the peer
   // has closed the session. Raises TlsError when the stream breaks.
   std::size_t read_some(char* buffer, std::size_t size);
-  // Bytes already decrypted and waiting to be read.
-  bool pending() const;
 
   // The peer certificate's subject or issuer in RFC 4514 form ("CN=x,O=y"); empty without one.
   std::string peer_subject() const;
   std::string peer_issuer() const;
-  // The protocol agreed on ("TLSv1.3").
-  std::string protocol() const;
 
  private:
   // After an OpenSSL call returned `result`: waits when it asks for it (true: call again),

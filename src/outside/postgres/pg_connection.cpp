@@ -14,8 +14,8 @@
 #include <libpq-fe.h>
 
 #include "core/one_line.hpp"
-#include "outside/process/runtime_limit.hpp"
 #include "outside/net/socket_wait.hpp"
+#include "outside/process/runtime_limit.hpp"
 
 namespace sonda {
 

@@ -1,7 +1,5 @@
 #include "outside/postgres/time_zone.hpp"
 
-#include <cstdlib>
-
 #include <cctz/civil_time.h>
 #include <cctz/time_zone.h>
 
@@ -74,9 +72,9 @@ std::optional<CivilTimeZone> CivilTimeZone::load(std::string_view name) {
 
 CivilTimeZone CivilTimeZone::utc() { return CivilTimeZone(cctz::utc_time_zone(), "UTC"); }
 
-CivilTimeZone CivilTimeZone::machine() {
-  if (const char* tz = std::getenv("TZ"); tz != nullptr) {
-    std::string_view name(tz);
+CivilTimeZone CivilTimeZone::machine(const std::optional<std::string>& tz) {
+  if (tz) {
+    std::string_view name(*tz);
     if (name.starts_with(':')) name.remove_prefix(1);
     // A TZ the C library cannot read either (empty, or a zone missing here) is UTC there too.
     return load(name).value_or(utc());

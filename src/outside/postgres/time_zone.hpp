@@ -24,10 +24,10 @@ class CivilTimeZone {
   // "EST5EDT"); nothing when this machine does not know it.
   static std::optional<CivilTimeZone> load(std::string_view name);
   static CivilTimeZone utc();
-  // The machine's own zone as the C library's mktime reads it: TZ when it is set (a zone name,
-  // with or without a leading ":", or an offset such as "<-03>+03"), /etc/localtime when not;
-  // UTC when that cannot be read, as the C library does too.
-  static CivilTimeZone machine();
+  // The machine's own zone as the C library's mktime reads it: `tz` (the variable TZ) when it
+  // is set (a zone name, with or without a leading ":", or an offset such as "<-03>+03"),
+  // /etc/localtime when not; UTC when that cannot be read, as the C library does too.
+  static CivilTimeZone machine(const std::optional<std::string>& tz);
   // Whether this machine has a tz database to read zones from (TZDIR when set, else
   // /usr/share/zoneinfo): "Etc/UTC", which every release of it holds, can be read.
   static bool database_present();

@@ -3,8 +3,8 @@
 #include <time.h>
 
 #include "console/value_text.hpp"
-#include "outside/questdb/questdb_conf.hpp"
 #include "core/utf8_text.hpp"
+#include "outside/questdb/questdb_conf.hpp"
 
 namespace sonda {
 

@@ -16,7 +16,7 @@ inline constexpr std::uint16_t kQuestDbHttpPort = 9000;
 
 enum class QuestDbTransport { http, https };
 
-// The settings of a QuestDB client configuration string, with the official clients' defaults.
+// The settings of a QuestDB client, with the official clients' defaults.
 struct QuestDbConf {
   QuestDbTransport transport = QuestDbTransport::http;
   HostPort address;
@@ -32,14 +32,6 @@ struct QuestDbConf {
   std::size_t auto_flush_rows = 75'000;         // 0: never on row count
   std::size_t auto_flush_bytes = 100 * 1024 * 1024;
 };
-
-// Reads "schema::key=value;key=value;" (schema http or https; ";;" stands for a ";" inside a
-// value). Keys: addr (host[:port], port 9000 by default), username, password, token,
-// request_timeout and retry_timeout (milliseconds), request_min_throughput (bytes per second),
-// tls_verify (on or unsafe_off), tls_roots, tls_ca, auto_flush, auto_flush_rows,
-// auto_flush_bytes, protocol_version (1); other keys are ignored. Raises IngressError saying
-// where the text is wrong, without repeating any value but the address.
-QuestDbConf parse_questdb_conf(std::string_view text);
 
 // The settings for one server given as its parts: the host (an IPv6 address with or without
 // brackets), the port and the credentials, each taken whole, whatever characters it holds.

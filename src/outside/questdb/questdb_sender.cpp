@@ -45,8 +45,40 @@ HttpTls tls_of(const QuestDbConf& conf) {
   return tls;
 }
 
-// The message of a refused request, with the server's JSON details when there are some.
-std::string refusal(const std::string& where, const HttpOutcome& outcome) {
+// What a QuestDB answer's body says of a refusal ({"code", "message", "line", "errorId"}), read
+// once from its JSON.
+struct ServerWords {
+  std::optional<std::string> message;
+  std::optional<std::size_t> line;  // the row it names, from 1, as the server counts lines
+  std::string details;              // "id: …, código: …, linha: …", for the operator
+};
+
+ServerWords words_of(std::string_view body) {
+  ServerWords words;
+  const auto json = nlohmann::json::parse(body, nullptr, false);
+  if (!json.is_object()) return words;
+  if (json.contains("message") && json["message"].is_string()) {
+    words.message = json["message"].get<std::string>();
+  }
+  if (json.contains("line") && json["line"].is_number_integer() &&
+      json["line"].get<std::int64_t>() >= 1) {
+    words.line = static_cast<std::size_t>(json["line"].get<std::int64_t>());
+  }
+  auto detail = [&](const char* key, const char* label) {
+    if (!json.contains(key)) return;
+    const auto& value = json[key];
+    words.details += (words.details.empty() ? "" : ", ") + std::string(label) + ": " +
+                     one_line(value.is_string() ? value.get<std::string>() : value.dump());
+  };
+  detail("errorId", "id");
+  detail("code", "código");
+  detail("line", "linha");
+  return words;
+}
+
+// The message of a refused request, with the server's details when it gave some.
+std::string refusal(const std::string& where, const HttpOutcome& outcome,
+                    const ServerWords& words) {
   const std::string status = "HTTP " + std::to_string(outcome.status);
   if (outcome.status == 401 || outcome.status == 403) {
     return "o QuestDB em " + where + " recusou o usuário e a senha (" + status +
@@ -56,21 +88,10 @@ std::string refusal(const std::string& where, const HttpOutcome& outcome) {
     return "o endereço " + where + " não aceita o protocolo de linhas do QuestDB (" + status +
            "): confira o endereço e a porta HTTP do QuestDB";
   }
-  const auto json = nlohmann::json::parse(outcome.body, nullptr, false);
-  if (json.is_object() && json.contains("message") && json["message"].is_string()) {
-    std::string message = "o QuestDB em " + where + " recusou as linhas (" + status +
-                          "): " + one_line(json["message"].get<std::string>());
-    std::string details;
-    auto detail = [&](const char* key, const char* label) {
-      if (!json.contains(key)) return;
-      const auto& value = json[key];
-      details += (details.empty() ? "" : ", ") + std::string(label) + ": " +
-                 one_line(value.is_string() ? value.get<std::string>() : value.dump());
-    };
-    detail("errorId", "id");
-    detail("code", "código");
-    detail("line", "linha");
-    return details.empty() ? message : message + " [" + details + "]";
+  if (words.message) {
+    const std::string message = "o QuestDB em " + where + " recusou as linhas (" + status +
+                                "): " + one_line(*words.message);
+    return words.details.empty() ? message : message + " [" + words.details + "]";
   }
   const std::string body = one_line(std::string_view(outcome.body).substr(0, 200));
   return "o QuestDB em " + where + " respondeu " + status + (body.empty() ? "" : ": " + body);
@@ -122,14 +143,6 @@ bool blames_the_table(std::string_view reason) {
                      [&](std::string_view words) { return reason.find(words) != reason.npos; });
 }
 
-// The line an answer of QuestDB names (from 1), if it names one.
-std::optional<std::size_t> refused_line(const nlohmann::json& answer) {
-  if (!answer.is_object() || !answer.contains("line")) return std::nullopt;
-  const auto& line = answer["line"];
-  if (!line.is_number_integer() || line.get<std::int64_t>() < 1) return std::nullopt;
-  return static_cast<std::size_t>(line.get<std::int64_t>());
-}
-
 std::string transport_failure(const std::string& where, const HttpOutcome& outcome) {
   std::string message =
       "não foi possível enviar ao QuestDB em " + where + ": " + one_line(outcome.failure);
@@ -139,11 +152,27 @@ std::string transport_failure(const std::string& where, const HttpOutcome& outco
   return message;
 }
 
-}  // namespace
+// What one answer (or failure to get one) means for the request.
+enum class Verdict {
+  accepted,     // the rows are stored
+  row_refused,  // one row is at fault: the server names its line
+  transient,    // worth the same request again, within retry_timeout
+  failed,       // no use sending the same rows again
+};
 
-QuestDbSender QuestDbSender::from_conf(std::string_view conf) {
-  return QuestDbSender(parse_questdb_conf(conf));
+// As the official clients judge it: a transport failure and the server-side statuses that may
+// pass (500, 502, 503, 504, 507, 509, 523, 524, 529, 599) are transient, but not an untrusted
+// certificate; QuestDB answers some refusals of a row with 500, which would come back, so a
+// refusal that names a line, or any that failed to parse the line protocol, is not.
+Verdict judge(const HttpOutcome& outcome, const ServerWords& words) {
+  if (!outcome.answered) return outcome.certificate ? Verdict::failed : Verdict::transient;
+  if (outcome.status >= 200 && outcome.status < 300) return Verdict::accepted;
+  if (words.line && words.message) return Verdict::row_refused;
+  if (words.message && words.message->starts_with(kParseFailure)) return Verdict::failed;
+  return retriable_status(outcome.status) ? Verdict::transient : Verdict::failed;
 }
+
+}  // namespace
 
 QuestDbSender::QuestDbSender(QuestDbConf conf)
     : conf_(std::move(conf)),
@@ -219,24 +248,16 @@ std::optional<QuestDbSender::LineRefusal> QuestDbSender::send(std::string_view l
     request.timeout = run_deadline::time_left(request_timeout);
     request.connect_timeout = run_deadline::time_left(kConnectTimeout);
     const HttpOutcome outcome = http_->post(request);
-    if (outcome.answered && outcome.status >= 200 && outcome.status < 300) return std::nullopt;
     if (!outcome.answered && outcome.timed_out && run_deadline::passed()) run_deadline::expire();
-
-    bool retriable = outcome.answered ? retriable_status(outcome.status) : !outcome.certificate;
-    if (outcome.answered) {
-      // QuestDB answers some refusals of a row with 500: the row would be refused again.
-      const auto answer = nlohmann::json::parse(outcome.body, nullptr, false);
-      const bool has_message =
-          answer.is_object() && answer.contains("message") && answer["message"].is_string();
-      const std::string message = has_message ? answer["message"].get<std::string>() : "";
-      if (const auto line = refused_line(answer); line && has_message) {
-        return LineRefusal{*line, row_reason(message), refusal(where, outcome)};
-      }
-      if (message.starts_with(kParseFailure)) retriable = false;
+    const ServerWords words = outcome.answered ? words_of(outcome.body) : ServerWords{};
+    const Verdict verdict = judge(outcome, words);
+    if (verdict == Verdict::accepted) return std::nullopt;
+    if (verdict == Verdict::row_refused) {
+      return LineRefusal{*words.line, row_reason(*words.message), refusal(where, outcome, words)};
     }
     const auto wait = pause + std::chrono::milliseconds(static_cast<int>(jitter() % 10) - 5);
-    if (!retriable || Clock::now() + wait > retry_end) {
-      throw IngressError(outcome.answered ? refusal(where, outcome)
+    if (verdict == Verdict::failed || Clock::now() + wait > retry_end) {
+      throw IngressError(outcome.answered ? refusal(where, outcome, words)
                                           : transport_failure(where, outcome));
     }
     std::this_thread::sleep_for(run_deadline::time_left(wait));

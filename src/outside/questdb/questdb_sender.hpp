@@ -39,9 +39,6 @@ class QuestDbSender {
     std::string reason;
   };
 
-  // Raises IngressError when the configuration string cannot be used.
-  static QuestDbSender from_conf(std::string_view conf);
-
   explicit QuestDbSender(QuestDbConf conf);
   QuestDbSender(QuestDbSender&&) = default;
 
@@ -65,11 +62,10 @@ class QuestDbSender {
     std::string message;  // the whole refusal, for when it is not retried
   };
 
-  // POST /write as the official clients do it: retried on a transport failure and on the
-  // server-side statuses that may pass (500, 502, 503, 504, 507, 509, 523, 524, 529, 599), with
-  // a doubling pause from 10 ms up to 1 s, for at most retry_timeout, and within the run's
-  // time limit. A refusal that names a line is returned at once: sending the same rows again
-  // cannot pass. Raises IngressError for any other failure.
+  // POST /write as the official clients do it: a transient failure is tried again with a
+  // doubling pause from 10 ms up to 1 s, for at most retry_timeout, and within the run's time
+  // limit. A refusal that names a line is returned at once: sending the same rows again cannot
+  // pass. Raises IngressError for any other failure.
   std::optional<LineRefusal> send(std::string_view lines);
 
   QuestDbConf conf_;

@@ -19,7 +19,7 @@ class QuestDbRefusals : public ::testing::Test {
   void TearDown() override { questdb_query("DROP TABLE IF EXISTS " + table_); }
 
   QuestDbSender sender() const {
-    const QuestDbServer& server = questdb_server();
+    const TestQuestDb& server = questdb_server();
     return QuestDbSender(questdb_conf_for(QuestDbTransport::http, server.host, server.port,
                                           server.user, server.password));
   }

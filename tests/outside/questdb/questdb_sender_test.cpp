@@ -23,6 +23,17 @@ void add_rows(QuestDbSender& sender, int count) {
   }
 }
 
+// Settings for a server on loopback, as the writers make them.
+QuestDbConf loopback_conf(int port) {
+  return questdb_conf_for(QuestDbTransport::http, "127.0.0.1", std::to_string(port), "admin",
+                          "p4ss");
+}
+
+QuestDbConf with_rows_per_request(QuestDbConf conf, std::size_t rows) {
+  conf.auto_flush_rows = rows;
+  return conf;
+}
+
 std::string ingress_failure(QuestDbSender& sender) {
   try {
     sender.flush();
@@ -34,7 +45,7 @@ std::string ingress_failure(QuestDbSender& sender) {
 
 TEST(QuestDbSender, PostsBufferedRowsOnFlushOnly) {
   ScriptedQuestDb server({{204, ""}});
-  QuestDbSender sender = QuestDbSender::from_conf(server.conf());
+  QuestDbSender sender(server.conf());
   add_rows(sender, 3);
   EXPECT_TRUE(server.seen().empty());
   sender.flush();
@@ -49,7 +60,7 @@ TEST(QuestDbSender, PostsBufferedRowsOnFlushOnly) {
 
 TEST(QuestDbSender, LargeBuffersGoInSeveralRequests) {
   ScriptedQuestDb server({{204, ""}});
-  QuestDbSender sender = QuestDbSender::from_conf(server.conf("auto_flush_rows=2;"));
+  QuestDbSender sender(with_rows_per_request(server.conf(), 2));
   add_rows(sender, 5);
   sender.flush();
   const auto seen = server.seen();
@@ -60,7 +71,7 @@ TEST(QuestDbSender, LargeBuffersGoInSeveralRequests) {
 
 TEST(QuestDbSender, RetriesWhatMayPassAndStopsOnWhatWillNot) {
   ScriptedQuestDb flaky({{503, "{}"}, {500, "{}"}, {204, ""}});
-  QuestDbSender recovering = QuestDbSender::from_conf(flaky.conf());
+  QuestDbSender recovering(flaky.conf());
   add_rows(recovering, 1);
   recovering.flush();
   EXPECT_EQ(flaky.seen().size(), 3u);
@@ -70,7 +81,7 @@ TEST(QuestDbSender, RetriesWhatMayPassAndStopsOnWhatWillNot) {
       R"({"code":"internal error","message":"failed to parse line protocol:errors encountered )"
       R"(on line(s):\nunexpected","errorId":"ab-1"})";
   ScriptedQuestDb refusing({{500, refused_body}});
-  QuestDbSender refused = QuestDbSender::from_conf(refusing.conf());
+  QuestDbSender refused(refusing.conf());
   add_rows(refused, 1);
   const std::string failure = ingress_failure(refused);
   EXPECT_EQ(failure.substr(failure.find(" recusou")),
@@ -81,7 +92,7 @@ TEST(QuestDbSender, RetriesWhatMayPassAndStopsOnWhatWillNot) {
   EXPECT_EQ(refusing.seen().size(), 1u);
 
   ScriptedQuestDb denying({{401, "Unauthorized"}});
-  QuestDbSender denied = QuestDbSender::from_conf(denying.conf());
+  QuestDbSender denied(denying.conf());
   add_rows(denied, 1);
   const std::string auth = ingress_failure(denied);
   EXPECT_NE(auth.find("recusou o usuário e a senha (HTTP 401)"), std::string::npos);
@@ -97,7 +108,7 @@ TEST(QuestDbSender, RowTheServerRefusesIsTakenOutAndTheRestSentAgain) {
                          "99999999999 is out bounds of column type: INT")},
       {204, ""},
   });
-  QuestDbSender sender = QuestDbSender::from_conf(server.conf("auto_flush_rows=5;"));
+  QuestDbSender sender(with_rows_per_request(server.conf(), 5));
   add_rows(sender, 7);  // requests of rows 0-4 and 5-6
   sender.flush();
   const auto seen = server.seen();
@@ -124,7 +135,7 @@ TEST(QuestDbSender, RefusedRowsAreBoundedThenTheRequestFails) {
         {400, line_refusal(1, "invalid", "\\nerror in line 1: bad " + std::to_string(i))});
   }
   ScriptedQuestDb server(answers);
-  QuestDbSender sender = QuestDbSender::from_conf(server.conf());
+  QuestDbSender sender(server.conf());
   add_rows(sender, QuestDbSender::kMaxRejectedRows + 5);
   const std::string failure = ingress_failure(sender);
   EXPECT_NE(failure.find("recusou as linhas (HTTP 400)"), std::string::npos) << failure;
@@ -135,7 +146,7 @@ TEST(QuestDbSender, RefusedRowsAreBoundedThenTheRequestFails) {
 
   // A line beyond the request is no row of it.
   ScriptedQuestDb confused({{400, line_refusal(9, "invalid", "\\nerror in line 9: bad")}});
-  QuestDbSender other = QuestDbSender::from_conf(confused.conf());
+  QuestDbSender other(confused.conf());
   add_rows(other, 2);
   EXPECT_NE(ingress_failure(other).find("linha: 9]"), std::string::npos);
   EXPECT_TRUE(other.rejected_rows().empty());
@@ -165,7 +176,7 @@ TEST(QuestDbSender, RefusalThatEveryRowSharesCostsOneRequestTwoAtMost) {
     SCOPED_TRACE(reason);
     const int line = reason.find("line 2") != std::string::npos ? 2 : 1;
     ScriptedQuestDb server({{400, line_refusal(line, "invalid", reason)}, {204, ""}});
-    QuestDbSender sender = QuestDbSender::from_conf(server.conf("auto_flush_rows=2;"));
+    QuestDbSender sender(with_rows_per_request(server.conf(), 2));
     const std::string failure = add_rows_then_flush(sender, 6);
     EXPECT_NE(failure.find("recusou as linhas (HTTP 400)"), std::string::npos) << failure;
     EXPECT_EQ(server.seen().size(), 1u);  // not re-sent, and no request after it
@@ -178,7 +189,7 @@ TEST(QuestDbSender, RefusalThatEveryRowSharesCostsOneRequestTwoAtMost) {
   ScriptedQuestDb server({{500, line_refusal(1, "internal error",
                                              "write error: t, errno: 28, "
                                              "error: disco cheio")}});
-  QuestDbSender sender = QuestDbSender::from_conf(server.conf());
+  QuestDbSender sender(server.conf());
   add_rows(sender, 50);
   EXPECT_NE(ingress_failure(sender).find("disco cheio"), std::string::npos);
   EXPECT_EQ(server.seen().size(), 2u);
@@ -186,8 +197,9 @@ TEST(QuestDbSender, RefusalThatEveryRowSharesCostsOneRequestTwoAtMost) {
 }
 
 TEST(QuestDbSender, GivesUpAfterTheRetryTimeout) {
-  QuestDbSender sender = QuestDbSender::from_conf(
-      "http::addr=127.0.0.1:" + std::to_string(closed_port()) + ";retry_timeout=300;");
+  QuestDbConf conf = loopback_conf(closed_port());
+  conf.retry_timeout = 300ms;
+  QuestDbSender sender(conf);
   add_rows(sender, 1);
   const auto start = Clock::now();
   const std::string failure = ingress_failure(sender);
@@ -199,13 +211,14 @@ TEST(QuestDbSender, GivesUpAfterTheRetryTimeout) {
 
 TEST(QuestDbSender, ServerThatNeverAnswersHitsTheRequestTimeoutOrTheRunLimit) {
   FakeServer silent(hold_silently);
-  const std::string conf = "http::addr=127.0.0.1:" + std::to_string(silent.port()) + ";";
-
-  QuestDbSender timed = QuestDbSender::from_conf(conf + "request_timeout=300;retry_timeout=0;");
+  QuestDbConf conf = loopback_conf(silent.port());
+  QuestDbSender limited(conf);
+  conf.request_timeout = 300ms;
+  conf.retry_timeout = 0ms;
+  QuestDbSender timed(conf);
   add_rows(timed, 1);
   EXPECT_NE(ingress_failure(timed).find("Operation timed out"), std::string::npos);
 
-  QuestDbSender limited = QuestDbSender::from_conf(conf);
   add_rows(limited, 1);
   const auto start = Clock::now();
   EXPECT_THROW(

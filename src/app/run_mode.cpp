@@ -1,4 +1,4 @@
-#include "app/main_pass.hpp"
+#include "app/run_mode.hpp"
 
 #include <string>
 
@@ -12,8 +12,8 @@
 
 namespace sonda {
 
-int main_pass(const RunSettings& settings, const Configuration& environment,
-              std::string_view invocation_name) {
+int run_mode(const RunSettings& settings, const Configuration& environment,
+             std::string_view invocation_name) {
   const auto limit = runtime_limiter(runtime_limit(environment));
   if (settings.mode == "version") {
     get_version(invocation_name);

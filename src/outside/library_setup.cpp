@@ -1,4 +1,4 @@
-#include "outside/components.hpp"
+#include "outside/library_setup.hpp"
 
 #include <curl/curl.h>
 
