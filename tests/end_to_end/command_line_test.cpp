@@ -71,7 +71,7 @@ TEST(CommandLine, VersionInTheFullFormLooksAtNothingElse) {
   options.argv0 = "./probe";
   const auto result = run_probe(full_arguments("version", {{4, "não é porta"}}), options);
   EXPECT_EQ(result.status, 0);
-  EXPECT_EQ(result.out, kRights + " probe  2.3.0\n");
+  EXPECT_EQ(result.out, kRights + " probe  " + std::string(VERSION) + "\n");
 }
 
 TEST(CommandLine, ShortFormOfAnyOtherModeFailsNamingZabbixHost) {
@@ -120,7 +120,7 @@ TEST(CommandLine, ModesMatchExactlyAndReadASettingOnlyWhereTheyUseIt) {
   for (const auto& arguments : {std::vector<std::string>{"version"}, full_arguments("version")}) {
     const auto result = run_probe(arguments, with_unusable_settings());
     EXPECT_EQ(result.status, 0);
-    EXPECT_TRUE(result.out.ends_with("2.3.0\n")) << result.out;
+    EXPECT_TRUE(result.out.ends_with(std::string(VERSION) + "\n")) << result.out;
     EXPECT_EQ(result.err, "");
   }
   // The discovery run, which uses them, refuses each one.

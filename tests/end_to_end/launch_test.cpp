@@ -19,6 +19,7 @@
 
 #include "app/inherited_settings.hpp"
 #include "core/unique_fd.hpp"
+#include "core/version.hpp"
 #include "support/fake_server.hpp"
 #include "support/process.hpp"
 #include "support/temp_dir.hpp"
@@ -81,7 +82,7 @@ TEST(Launch, StartsADetachedRunWhoseOutputGoesToItsLog) {
   const auto log = logs.path() / "sonda-cobranca-host_1+9dd78b04-version.log";
   const std::string content = wait_for(log, "status 0");
   EXPECT_NE(content.find("início de \"version\" para host 1"), std::string::npos) << content;
-  EXPECT_NE(content.find(" probe  2.3.0\n"), std::string::npos) << content;
+  EXPECT_NE(content.find(" probe  " + std::string(VERSION) + "\n"), std::string::npos) << content;
   EXPECT_NE(content.find("fim de \"version\" para host 1: status 0"), std::string::npos);
   EXPECT_EQ(content.find("senha"), std::string::npos);
   EXPECT_EQ(std::filesystem::status(log).permissions() & std::filesystem::perms::all,
@@ -468,7 +469,7 @@ TEST(InheritedSettings, AreTakenOnlyFromTheLaunchersSealedMemoryFile) {
   const UniqueFd sealed = memory_file(settings, kLaunchersSeals);
   const auto result = run_with_descriptor_3(sealed.get());
   EXPECT_EQ(result.status, 0) << result.err;
-  EXPECT_NE(result.out.find(" 2.3.0\n"), std::string::npos) << result.out;
+  EXPECT_NE(result.out.find(" " + std::string(VERSION) + "\n"), std::string::npos) << result.out;
 }
 
 TEST(InheritedSettings, AHugeDescriptor3IsRefusedBeforeItIsRead) {
