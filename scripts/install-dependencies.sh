@@ -24,6 +24,8 @@ if [ "${1:-all}" != demo ]; then
     # the Zabbix web frontend, for its API (served by PHP's built-in server), and a browser that
     # shows its pages to the tests; the frontend wants the locale of its language
     zabbix-frontend-php php-cli php-cgi php-pgsql chromium fonts-dejavu-core locales
+    # test servers: Zabbix 7.0 LTS, from Debian 13's packages in a system of its own
+    debootstrap
     # packaging and the manual page check
     dpkg-dev man-db groff-base
   )
@@ -49,4 +51,9 @@ if [ "${1:-all}" != demo ]; then
   for language in en_US pt_BR; do
     locale -a | grep -qx "$language.utf8" || $sudo localedef -i "$language" -f UTF-8 "$language.UTF-8"
   done
+fi
+
+# Zabbix 7.0 LTS for the tests: built once, then kept under /var/cache/sonda-cobranca.
+if [ "${1:-all}" != demo ]; then
+  $sudo bash -c 'cd "$1" && source scripts/lib/zabbix7.sh && zbx7_install' _ "$(cd "$(dirname "$0")/.." && pwd)"
 fi

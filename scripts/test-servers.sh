@@ -8,6 +8,7 @@ source scripts/lib/common.sh
 source scripts/lib/postgres.sh
 source scripts/lib/questdb.sh
 source scripts/lib/zabbix.sh
+source scripts/lib/zabbix7.sh
 
 env_file=build/test-servers.env
 
@@ -59,6 +60,8 @@ start() {
   {
     env_line SONDA_TEST_ZBX_SERVER "127.0.0.1:$ZBX_PORT"
     env_line SONDA_TEST_ZBX_CONF "$ZBX_CONF"
+    env_line SONDA_TEST_ZBX_CONTROL "$(command -v zabbix_server)"
+    env_line SONDA_TEST_ZBX_DATABASE zabbix
     env_line SONDA_TEST_ZBX_LOG "$ZBX_LOG"
     env_line SONDA_TEST_ZBX_HOST sonda-teste
     env_line SONDA_TEST_ZBX_API "http://127.0.0.1:$ZBX_WEB_PORT/api_jsonrpc.php"
@@ -70,6 +73,37 @@ start() {
     env_line SONDA_TEST_ZBX_SERVER_SUBJECT "$ZBX_SERVER_SUBJECT"
     env_line SONDA_TEST_ZBX_CA_SUBJECT "$ZBX_CA_SUBJECT"
   } >>"$env_file"
+
+  # A cluster of two Zabbix 6.0 nodes, for the failover test alone.
+  zbx_ha_start "$dir/zabbix-ha"
+  {
+    env_line SONDA_TEST_ZBX_HA_DATABASE zabbix_ha
+    env_line SONDA_TEST_ZBX_HA_A_DIR "$dir/zabbix-ha/node-a"
+    env_line SONDA_TEST_ZBX_HA_A_SERVER "127.0.0.1:$ZBX_HA_A_PORT"
+    env_line SONDA_TEST_ZBX_HA_B_DIR "$dir/zabbix-ha/node-b"
+    env_line SONDA_TEST_ZBX_HA_B_SERVER "127.0.0.1:$ZBX_HA_B_PORT"
+  } >>"$env_file"
+
+  # Zabbix 7.0 LTS, with the same hosts, its own external checks' log folder and two proxies
+  # for a proxy group.
+  zbx7_install
+  mkdir -p "$dir/logs7"
+  SSL_CERT_FILE=$QDB_CA SONDA_LOG_DIR=$dir/logs7 zbx7_start "$dir/zabbix7" \
+    tests/fixtures/zabbix_host.sql tests/fixtures/zabbix_tls_hosts.sql
+  ln -sf "$PWD/build/sonda-cobranca" "$ZBX7_SCRIPTS/sonda-cobranca"
+  zbx7_frontend_start "$dir/zabbix7"
+  zbx7_proxies_start "$dir/zabbix7"
+  {
+    env_line SONDA_TEST_ZBX7_SERVER "127.0.0.1:$ZBX7_PORT"
+    env_line SONDA_TEST_ZBX7_CONF "$ZBX7_CONF"
+    env_line SONDA_TEST_ZBX7_CONTROL "$ZBX7_CONTROL"
+    env_line SONDA_TEST_ZBX7_LOG "$ZBX7_LOG"
+    env_line SONDA_TEST_ZBX7_DATABASE zabbix7
+    env_line SONDA_TEST_ZBX7_API "http://127.0.0.1:$ZBX7_WEB_PORT/api_jsonrpc.php"
+    env_line SONDA_TEST_ZBX7_LOG_DIR "$dir/logs7"
+    env_line SONDA_TEST_ZBX7_PROXY_A "127.0.0.1:$ZBX7_PROXY_A_PORT"
+    env_line SONDA_TEST_ZBX7_PROXY_B "127.0.0.1:$ZBX7_PROXY_B_PORT"
+  } >>"$env_file"
   echo "Servidores de teste prontos ($env_file)."
 }
 
@@ -78,6 +112,8 @@ stop() {
   local dir
   dir=$(sed -n 's/^SONDA_TEST_SERVERS_DIR=//p' "$env_file")
   if [ -n "$dir" ] && [ -d "$dir" ]; then
+    zbx7_stop "$dir/zabbix7"
+    zbx_ha_stop "$dir/zabbix-ha"
     zbx_stop "$dir/zabbix"
     qdb_stop "$dir/questdb"
     pg_stop "$dir/postgres"

@@ -1,10 +1,15 @@
 # Helpers shared by the set-up scripts. Source it; it defines functions only.
 
+# Ports handed out by take_port, which free_port never gives again: a standby Zabbix node holds
+# its port without listening on it.
+TAKEN_PORTS=""
+
 # A TCP port on 127.0.0.1 that nothing listens on now.
 free_port() {
   local port
   for _ in $(seq 1 200); do
     port=$((20000 + RANDOM % 12000))  # below 32768: Zabbix takes no higher ListenPort
+    case " $TAKEN_PORTS " in *" $port "*) continue ;; esac
     if ! (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; then
       echo "$port"
       return 0
@@ -12,6 +17,14 @@ free_port() {
   done
   echo "no free port found" >&2
   return 1
+}
+
+# take_port NAME: sets the variable NAME to a free port that no later free_port gives.
+take_port() {
+  local port
+  port=$(free_port) || return 1
+  TAKEN_PORTS+=" $port"
+  printf -v "$1" '%s' "$port"
 }
 
 # Waits up to $2 seconds (default 60) until command $1 succeeds.

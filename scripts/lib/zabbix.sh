@@ -5,11 +5,13 @@
 # zbx_start DIR [SQL...]: creates the database "zabbix" (schema, images, data, then the given
 # files, which may use the psql variables psk_identity, psk, ca_subject and client_subject) and
 # starts the server; sets ZBX_PORT, ZBX_CONF, ZBX_LOG, ZBX_SCRIPTS (its external scripts folder)
-# and ZBX_TLS (the folder of its TLS material, see zbx_make_tls). Variables SONDA_* and
-# SSL_CERT_FILE of the caller reach external checks.
-# zbx_frontend_start DIR: serves the web frontend and its API with PHP's built-in server; sets
-# ZBX_WEB_PORT (log in as Admin, password zabbix).
+# and ZBX_TLS (the folder of its TLS material, see zbx_make_tls); also copies the database for
+# zbx_ha_start. Variables SONDA_* and SSL_CERT_FILE of the caller reach external checks.
+# zbx_frontend_start DIR [SOURCE DATABASE PORT]: serves the web frontend (by default Debian 12's,
+# for this server) and its API with PHP's built-in server; sets ZBX_WEB_PORT (log in as Admin,
+# password zabbix).
 # zbx_stop DIR: stops both.
+# zbx_ha_start, zbx_ha_stop: a cluster of two nodes (below).
 # zbx_reload: reloads the server's configuration cache.
 
 ZBX_SCHEMA=/usr/share/zabbix-server-pgsql
@@ -18,36 +20,56 @@ zbx_start() {
   local dir=$1
   shift
   mkdir -p "$dir"
-  pg_psql -d postgres -c "CREATE DATABASE zabbix" >/dev/null
-  local part
-  for part in schema images data; do
-    zcat "$ZBX_SCHEMA/$part.sql.gz" | pg_psql -d zabbix >/dev/null
-  done
   ZBX_TLS=$dir/tls
   zbx_make_tls "$ZBX_TLS"
-  local file
-  for file in "$@"; do
-    pg_psql -d zabbix -v psk_identity="$ZBX_PSK_IDENTITY" -v psk="$(cat "$ZBX_TLS/probe.psk")" \
-      -v ca_subject="$ZBX_CA_SUBJECT" -v client_subject="$ZBX_CLIENT_SUBJECT" \
-      -f "$file" >/dev/null
-  done
-
+  zbx_database zabbix "$ZBX_SCHEMA" "$@"
+  # The database of the cluster of zbx_ha_start, copied while nothing is connected to the
+  # original: faster than loading it again.
+  pg_psql -d postgres -c "CREATE DATABASE zabbix_ha TEMPLATE zabbix" >/dev/null
   ZBX_PORT=$(free_port)
   ZBX_CONF=$dir/zabbix_server.conf
   ZBX_LOG=$dir/zabbix_server.log
   ZBX_SCRIPTS=$dir/externalscripts
-  mkdir -p "$ZBX_SCRIPTS"
-  cat >"$ZBX_CONF" <<CONF
+  zbx_server_conf "$dir" zabbix "$ZBX_PORT" >"$ZBX_CONF"
+  zbx_large_caches >>"$ZBX_CONF"
+  zbx_server_run "$dir" zabbix_server
+  wait_until "(exec 3<>/dev/tcp/127.0.0.1/$ZBX_PORT)" 60
+}
+
+# zbx_database NAME SCHEMA_DIR [SQL...]: creates the database NAME with the schema, images and
+# data of SCHEMA_DIR, then runs the given files with the TLS variables of ZBX_TLS.
+zbx_database() {
+  local name=$1 schema=$2
+  shift 2
+  pg_psql -d postgres -c "CREATE DATABASE $name" >/dev/null
+  local part
+  for part in schema images data; do
+    zcat "$schema/$part.sql.gz" | pg_psql -d "$name" >/dev/null
+  done
+  local file
+  for file in "$@"; do
+    pg_psql -d "$name" -v psk_identity="$ZBX_PSK_IDENTITY" -v psk="$(cat "$ZBX_TLS/probe.psk")" \
+      -v ca_subject="$ZBX_CA_SUBJECT" -v client_subject="$ZBX_CLIENT_SUBJECT" \
+      -f "$file" >/dev/null
+  done
+}
+
+# zbx_server_conf DIR DATABASE PORT: the configuration of a server on loopback whose files
+# (log, pid, sockets, external scripts) live in DIR, on stdout.
+zbx_server_conf() {
+  local dir=$1 database=$2 port=$3
+  mkdir -p "$dir/externalscripts"
+  cat <<CONF
 ListenIP=127.0.0.1
-ListenPort=$ZBX_PORT
+ListenPort=$port
 LogType=file
-LogFile=$ZBX_LOG
+LogFile=$dir/zabbix_server.log
 LogFileSize=0
 PidFile=$dir/zabbix_server.pid
 SocketDir=$dir
 DBHost=$PG_HOST
 DBPort=$PG_PORT
-DBName=zabbix
+DBName=$database
 DBUser=$PG_USER
 DBPassword=$PG_PASSWORD
 AllowRoot=1
@@ -65,10 +87,15 @@ StartTrappers=5
 StartLLDProcessors=2
 StartReportWriters=0
 Timeout=30
-ExternalScripts=$ZBX_SCRIPTS
+ExternalScripts=$dir/externalscripts
 TLSCAFile=$ZBX_TLS/ca.pem
 TLSCertFile=$ZBX_TLS/server.pem
 TLSKeyFile=$ZBX_TLS/server.key
+CONF
+}
+
+zbx_large_caches() {
+  cat <<CONF
 # Room for the items that discovery makes for hundreds of thousands of customers.
 CacheSize=2G
 HistoryCacheSize=512M
@@ -76,11 +103,18 @@ HistoryIndexCacheSize=512M
 TrendCacheSize=256M
 ValueCacheSize=256M
 CONF
-  # Run in the foreground, in the background of this shell, so that stopping is a kill.
-  # External checks see the server's environment: the probe finds its way back to this server.
-  SONDA_ZABBIX_SERVER=127.0.0.1:$ZBX_PORT zabbix_server -f -c "$ZBX_CONF" >"$dir/stdout.log" 2>&1 &
+}
+
+# zbx_server_run DIR COMMAND: runs the server COMMAND with DIR/zabbix_server.conf in the
+# foreground, in the background of this shell, so that stopping is a kill; its pid goes to
+# DIR/server.pid. External checks see the server's environment: the probe finds its way back to
+# this server.
+zbx_server_run() {
+  local dir=$1 command=$2 port
+  port=$(sed -n 's/^ListenPort=//p' "$dir/zabbix_server.conf")
+  SONDA_ZABBIX_SERVER=127.0.0.1:$port "$command" -f -c "$dir/zabbix_server.conf" \
+    >>"$dir/stdout.log" 2>&1 &
   echo $! >"$dir/server.pid"
-  wait_until "(exec 3<>/dev/tcp/127.0.0.1/$ZBX_PORT)" 60
 }
 
 # The TLS material of the server and of its senders, in DIR:
@@ -157,12 +191,14 @@ php_quote() {
 }
 
 zbx_frontend_start() {
-  local dir=$1
+  local dir=$1 source=${2:-/usr/share/zabbix} database=${3:-zabbix} server_port=${4:-$ZBX_PORT}
   rm -rf "$dir/frontend"
-  cp -a /usr/share/zabbix "$dir/frontend"
+  cp -a "$source" "$dir/frontend"
   # Debian links the graphs' font relatively, which the copy would break: graphs without text.
-  ln -sf "$(readlink -f /usr/share/zabbix/assets/fonts/DejaVuSans.ttf)" \
-    "$dir/frontend/assets/fonts/DejaVuSans.ttf"
+  if [ -L "$source/assets/fonts/DejaVuSans.ttf" ]; then
+    ln -sf "$(readlink -f "$source/assets/fonts/DejaVuSans.ttf")" \
+      "$dir/frontend/assets/fonts/DejaVuSans.ttf"
+  fi
   # Debian's frontend reads /etc/zabbix/zabbix.conf.php: this copy reads its own.
   sed -i "s|const CONFIG_FILE_PATH = .*|const CONFIG_FILE_PATH = '$dir/frontend/conf/zabbix.conf.php';|" \
     "$dir/frontend/include/classes/core/CConfigFile.php"
@@ -171,7 +207,7 @@ zbx_frontend_start() {
 \$DB['TYPE'] = 'POSTGRESQL';
 \$DB['SERVER'] = $(php_quote "$PG_HOST");
 \$DB['PORT'] = $(php_quote "$PG_PORT");
-\$DB['DATABASE'] = 'zabbix';
+\$DB['DATABASE'] = '$database';
 \$DB['USER'] = $(php_quote "$PG_USER");
 \$DB['PASSWORD'] = $(php_quote "$PG_PASSWORD");
 \$DB['SCHEMA'] = '';
@@ -186,7 +222,7 @@ zbx_frontend_start() {
 \$DB['VAULT_TOKEN'] = '';
 \$DB['DOUBLE_IEEE754'] = true;
 \$ZBX_SERVER = '127.0.0.1';
-\$ZBX_SERVER_PORT = '$ZBX_PORT';
+\$ZBX_SERVER_PORT = '$server_port';
 \$ZBX_SERVER_NAME = 'sonda-cobranca';
 \$IMAGE_FORMAT_DEFAULT = IMAGE_FORMAT_PNG;
 PHP
@@ -210,4 +246,49 @@ zbx_stop() {
   pid=$(cat "$dir/server.pid")
   kill "$pid" 2>/dev/null || true
   wait_until "! kill -0 $pid" 30 || kill -9 "$pid" 2>/dev/null || true
+}
+
+# zbx_ha_start DIR: a two-node cluster of Zabbix 6.0's native high availability on the database
+# "zabbix_ha" (the copy of "zabbix" that zbx_start makes before its server starts): nodes
+# "node-a" (active) and "node-b" (standby, which holds its port without listening), each in
+# DIR/node-X with its own configuration, port, pid file, log and sockets, and a script
+# DIR/node-X/start that starts it again in the background. The failover delay is the shortest
+# Zabbix allows, 10 seconds. Sets ZBX_HA_A_PORT and ZBX_HA_B_PORT.
+zbx_ha_start() {
+  local dir=$1
+  shift
+  take_port ZBX_HA_A_PORT
+  take_port ZBX_HA_B_PORT
+  local node port
+  for node in a b; do
+    [ "$node" = a ] && port=$ZBX_HA_A_PORT || port=$ZBX_HA_B_PORT
+    mkdir -p "$dir/node-$node"
+    {
+      zbx_server_conf "$dir/node-$node" zabbix_ha "$port"
+      printf 'HANodeName=node-%s\nNodeAddress=127.0.0.1:%s\n' "$node" "$port"
+    } >"$dir/node-$node/zabbix_server.conf"
+    cat >"$dir/node-$node/start" <<SCRIPT
+#!/bin/sh
+# Starts node-$node of the test cluster in the background; its pid goes to server.pid.
+cd "$dir/node-$node" || exit 1
+zabbix_server -f -c "$dir/node-$node/zabbix_server.conf" >>stdout.log 2>&1 </dev/null &
+echo \$! >server.pid
+SCRIPT
+    chmod +x "$dir/node-$node/start"
+  done
+  "$dir/node-a/start"
+  wait_until "(exec 3<>/dev/tcp/127.0.0.1/$ZBX_HA_A_PORT)" 60
+  "$dir/node-b/start"
+  local status="zabbix_server -c '$dir/node-a/zabbix_server.conf' -R ha_status"
+  wait_until "$status | grep -q 'node-b .*standby'" 60
+  # A delay set while the node's HA manager starts is overwritten by the stored one: set it
+  # until it shows.
+  wait_until "$status | grep -q 'Failover delay: 10 seconds' ||
+    { zabbix_server -c '$dir/node-a/zabbix_server.conf' -R ha_set_failover_delay=10s; false; }" 60
+}
+
+# zbx_ha_stop DIR: stops both nodes.
+zbx_ha_stop() {
+  local dir=$1 node
+  for node in a b; do zbx_stop "$dir/node-$node"; done
 }

@@ -58,6 +58,9 @@ int discovery_clientes(const DiscoverySettings& settings, const ZabbixSettings& 
     phases.mark("questdb_clientes");
     record_writer(sendQuestDBChat(settings.cobranca_server, entries.discovery_qdb, zone));
     phases.mark("questdb_cobranca");
+    // A Zabbix destination that failed was left out while the others and the tables were
+    // served: the run still failed.
+    if (auto left_out = sender->left_out()) throw ZabbixError(*left_out);
     run_deadline::check();
     standard_output().line("OK");
   }

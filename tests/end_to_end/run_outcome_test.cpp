@@ -140,7 +140,7 @@ class OutcomeHost {
                               {"tls_psk_identity", tls.psk_identity},
                               {"tls_psk", read_file(tls.file("probe.psk")).substr(0, 64)}});
     psk_only_ = true;
-    reload_zabbix_configuration(name_, key, value, false);
+    reload_zabbix_configuration(zabbix_server(), name_, key, value, false);
   }
 
   // Waits until discovery has made the items of the fixture's customers and the server takes
@@ -153,7 +153,7 @@ class OutcomeHost {
     });
     ASSERT_TRUE(made);
     if (psk_only_) api_.call("host.update", {{"hostid", id_}, {"tls_accept", 3}});
-    reload_zabbix_configuration(name_, "titulos_em_atraso[5]");
+    reload_zabbix_configuration(zabbix_server(), name_, "titulos_em_atraso[5]");
     if (psk_only_) take_only_psk("titulos_em_atraso[5]", "0");
   }
 

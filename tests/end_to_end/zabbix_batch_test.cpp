@@ -1,6 +1,6 @@
-// Batch mode and compressed requests against the real Zabbix 6.0, on a host of their own set up
-// through the API as an operator would: trapper items for the totals, the discovery rule and
-// its two item prototypes.
+// Batch mode and compressed requests against the real Zabbix 6.0 and 7.0 LTS, on a host of their
+// own set up through the API as an operator would: trapper items for the totals, the discovery rule
+// and its two item prototypes.
 #include <chrono>
 #include <thread>
 
@@ -22,6 +22,11 @@ using nlohmann::json;
 // A new name for each run: a host deleted and made again under the same name could still be
 // the old one in the server's configuration cache.
 const std::string kHost = "sonda-lote-" + std::to_string(std::time(nullptr));
+
+class ZabbixBatchEndToEnd : public ::testing::TestWithParam<std::string> {
+ protected:
+  const ZabbixServer& server() const { return zabbix_server(GetParam()); }
+};
 
 void create_host(ZabbixApi& api) {
   for (const auto& host :
@@ -54,11 +59,11 @@ void create_host(ZabbixApi& api) {
   api.call("itemprototype.create", prototypes);
 }
 
-ProcessResult batch_run(const std::string& batch) {
+ProcessResult batch_run(const ZabbixServer& server, const std::string& batch) {
   RunSettings settings = fixture_settings();
   settings.zabbix_host.assign(kHost);
   ProcessOptions options;
-  options.env["SONDA_ZABBIX_SERVER"] = zabbix_server().address;
+  options.env["SONDA_ZABBIX_SERVER"] = server.address;
   options.env["SONDA_ZABBIX_BATCH"] = batch;
   options.env["SSL_CERT_FILE"] = questdb_server().ca;
   return run_probe(full_form_arguments(settings), options);
@@ -70,18 +75,18 @@ std::size_t discovered_items(PgSession& zabbix) {
       "' AND i.flags = 4"));
 }
 
-TEST(ZabbixBatchEndToEnd, FirstRunDiscoversSecondRunFillsAndLargeDocumentsArriveCompressed) {
+TEST_P(ZabbixBatchEndToEnd, FirstRunDiscoversSecondRunFillsAndLargeDocumentsArriveCompressed) {
   truncate_questdb_tables();
-  ZabbixApi api;
+  ZabbixApi api(server());
   create_host(api);
   // The rule is created after the items: its taking an (empty) document is the sign.
-  reload_zabbix_configuration(kHost, "discovery_clientes", R"({"data":[]})");
-  PgSession zabbix("zabbix");
+  reload_zabbix_configuration(server(), kHost, "discovery_clientes", R"({"data":[]})");
+  PgSession zabbix(server().database);
 
   // First run: the totals and the document land; the customer items do not exist yet, which
   // is no news to tell.
   const std::int64_t start = std::time(nullptr);
-  const auto first = batch_run("1000");
+  const auto first = batch_run(server(), "1000");
   ASSERT_EQ(first.status, 0) << first.err;
   EXPECT_EQ(first.out, "OK\n");
   EXPECT_EQ(first.err, "");
@@ -94,9 +99,9 @@ TEST(ZabbixBatchEndToEnd, FirstRunDiscoversSecondRunFillsAndLargeDocumentsArrive
 
   // Second run, in requests of 4: the customer values land; only those of the row without a
   // customer id have no item (the discovery cannot make one for a null id).
-  reload_zabbix_configuration(kHost, "titulos_em_atraso[5]");
+  reload_zabbix_configuration(server(), kHost, "titulos_em_atraso[5]");
   const std::int64_t second_start = std::time(nullptr);
-  const auto second = batch_run("4");
+  const auto second = batch_run(server(), "4");
   ASSERT_EQ(second.status, 0) << second.err;
   EXPECT_EQ(second.err, "");
   EXPECT_EQ(stored_value(zabbix, kHost, "valor_divida[1]", second_start), "157.5");
@@ -113,13 +118,16 @@ TEST(ZabbixBatchEndToEnd, FirstRunDiscoversSecondRunFillsAndLargeDocumentsArrive
                 R"(, "{#RAZAOSOCIAL}": "Cliente )" + std::to_string(i) + R"("}, )";
   }
   document += R"({"{#CLIENTE_ID}": 7, "{#RAZAOSOCIAL}": "Novo"}]})";
-  ZabbixSender sender(zabbix_settings_for(zabbix_server().address));
+  ZabbixSender sender(zabbix_settings_for(server().address));
   const ZabbixCounts counts = send_zabbix(sender, kHost, "discovery_clientes", std::move(document));
   EXPECT_EQ(counts.processed, 1u);
   EXPECT_EQ(counts.failed, 0u);
   for (int i = 0; i < 300 && discovered_items(zabbix) < 12; ++i) std::this_thread::sleep_for(100ms);
   EXPECT_EQ(discovered_items(zabbix), 12u);
 }
+
+INSTANTIATE_TEST_SUITE_P(Zabbix, ZabbixBatchEndToEnd, ::testing::ValuesIn(kZabbixVersions),
+                         [](const auto& info) { return zabbix_version_name(info.param); });
 
 }  // namespace
 }  // namespace sonda::test

@@ -1,6 +1,6 @@
-// The Zabbix template as an operator uses it: imported through the API of a real Zabbix 6.0,
-// linked to a host, its external check started at once, and the customers discovered from what
-// that check's background run sends.
+// The Zabbix template as an operator uses it: imported through the API of a real Zabbix 6.0 and
+// of a real Zabbix 7.0 LTS, linked to a host, its external check started at once, and the
+// customers discovered from what that check's background run sends.
 #include "support/zabbix_template.hpp"
 
 #include <algorithm>
@@ -40,9 +40,12 @@ int discovered(const std::map<std::string, std::pair<int, std::string>>& items) 
   return count;
 }
 
-TEST(ZabbixTemplate, ImportsLinksAndItsExternalCheckDiscoversTheCustomers) {
+class ZabbixTemplate : public ::testing::TestWithParam<std::string> {};
+
+TEST_P(ZabbixTemplate, ImportsLinksAndItsExternalCheckDiscoversTheCustomers) {
+  const ZabbixServer& server = zabbix_server(GetParam());
   truncate_questdb_tables();
-  ZabbixApi api;
+  ZabbixApi api(server);
   // A low debt threshold, for the debt trigger of the fixture's first customer.
   const std::string host_id =
       create_template_host(api, kHost, import_sonda_template(api),
@@ -62,7 +65,7 @@ TEST(ZabbixTemplate, ImportsLinksAndItsExternalCheckDiscoversTheCustomers) {
   // Its background run sends the totals and the discovery document.
   ASSERT_TRUE(eventually([&] { return discovered(items_of(api, host_id)) == 10; }))
       << "discovered " << discovered(items_of(api, host_id));
-  const auto log = std::filesystem::path(server_setting("SONDA_TEST_LOG_DIR")) /
+  const auto log = std::filesystem::path(server.log_dir) /
                    ("sonda-cobranca-" + kHost + "-discovery_clientes.log");
   EXPECT_TRUE(eventually([&] { return read_file(log).find("status 0") != std::string::npos; }));
   EXPECT_NE(read_file(log).find("\nOK\n"), std::string::npos) << read_file(log);
@@ -91,11 +94,11 @@ TEST(ZabbixTemplate, ImportsLinksAndItsExternalCheckDiscoversTheCustomers) {
 
   // The discovered items, named by the prototypes, receive the next run's values; the trigger
   // prototypes make triggers that fire for a customer over the thresholds.
-  reload_zabbix_configuration(kHost, "titulos_em_atraso[5]");
+  reload_zabbix_configuration(server, kHost, "titulos_em_atraso[5]");
   RunSettings settings = fixture_settings();
   settings.zabbix_host.assign(kHost);
   ProcessOptions options;
-  options.env["SONDA_ZABBIX_SERVER"] = zabbix_server().address;
+  options.env["SONDA_ZABBIX_SERVER"] = server.address;
   options.env["SSL_CERT_FILE"] = questdb_server().ca;
   ASSERT_EQ(run_probe(full_form_arguments(settings), options).out, "OK\n");
   EXPECT_TRUE(eventually([&] {
@@ -116,6 +119,9 @@ TEST(ZabbixTemplate, ImportsLinksAndItsExternalCheckDiscoversTheCustomers) {
     })) << name;
   }
 }
+
+INSTANTIATE_TEST_SUITE_P(Zabbix, ZabbixTemplate, ::testing::ValuesIn(kZabbixVersions),
+                         [](const auto& info) { return zabbix_version_name(info.param); });
 
 }  // namespace
 }  // namespace sonda::test

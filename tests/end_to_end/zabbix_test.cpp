@@ -1,5 +1,5 @@
-// A whole discovery run against the real servers: PostgreSQL, QuestDB and Zabbix 6.0 with the
-// host of tests/fixtures/zabbix_host.sql.
+// A whole discovery run against the real servers: PostgreSQL, QuestDB and each Zabbix server
+// (6.0 and 7.0 LTS) with the host of tests/fixtures/zabbix_host.sql.
 #include <unistd.h>
 
 #include <chrono>
@@ -19,40 +19,45 @@ namespace {
 
 using namespace std::chrono_literals;
 
-ProcessResult discovery_run() {
+class ZabbixEndToEnd : public ::testing::TestWithParam<std::string> {
+ protected:
+  const ZabbixServer& server() const { return zabbix_server(GetParam()); }
+};
+
+ProcessResult discovery_run(const ZabbixServer& server) {
   RunSettings settings = fixture_settings();
-  settings.zabbix_host.assign(zabbix_server().host);
+  settings.zabbix_host.assign(server.host);
   ProcessOptions options;
-  options.env["SONDA_ZABBIX_SERVER"] = zabbix_server().address;
+  options.env["SONDA_ZABBIX_SERVER"] = server.address;
   options.env["SSL_CERT_FILE"] = questdb_server().ca;
   return run_probe(full_form_arguments(settings), options);
 }
 
-std::vector<std::string> discovered_keys(PgSession& zabbix) {
+std::vector<std::string> discovered_keys(PgSession& zabbix, const ZabbixServer& server) {
   std::vector<std::string> keys;
   for (const auto& row : zabbix.exec(
            "SELECT i.key_ FROM items i JOIN hosts s ON s.hostid = i.hostid WHERE s.host = '" +
-           zabbix_server().host + "' AND i.flags = 4 ORDER BY i.key_")) {
+           server.host + "' AND i.flags = 4 ORDER BY i.key_")) {
     keys.push_back(*row[0]);
   }
   return keys;
 }
 
-TEST(ZabbixEndToEnd, TotalsLandDiscoveryCreatesItemsAndTheNextRunFillsThem) {
+TEST_P(ZabbixEndToEnd, TotalsLandDiscoveryCreatesItemsAndTheNextRunFillsThem) {
   truncate_questdb_tables();
-  PgSession zabbix("zabbix");
+  PgSession zabbix(server().database);
   const std::int64_t start = std::time(nullptr);
 
-  const auto first = discovery_run();
+  const auto first = discovery_run(server());
   ASSERT_EQ(first.status, 0) << first.err;
   EXPECT_EQ(first.out, "OK\n");
   // Every per-customer value is refused (their items are not discovered yet): that is what a
   // first run is, and an external check must answer just "OK".
   EXPECT_EQ(first.err, "");
-  EXPECT_EQ(stored_value(zabbix, zabbix_server().host, "titulos_totais_em_atraso", start), "6");
-  EXPECT_EQ(stored_value(zabbix, zabbix_server().host, "valor_total_divida", start), "177.5");
-  EXPECT_EQ(stored_value(zabbix, zabbix_server().host, "titulos_totais_em_aberto", start), "6");
-  EXPECT_EQ(stored_value(zabbix, zabbix_server().host, "valor_total_em_aberto", start), "165");
+  EXPECT_EQ(stored_value(zabbix, server().host, "titulos_totais_em_atraso", start), "6");
+  EXPECT_EQ(stored_value(zabbix, server().host, "valor_total_divida", start), "177.5");
+  EXPECT_EQ(stored_value(zabbix, server().host, "titulos_totais_em_aberto", start), "6");
+  EXPECT_EQ(stored_value(zabbix, server().host, "valor_total_em_aberto", start), "165");
 
   // Low-level discovery makes one item pair per customer id.
   const std::vector<std::string> expected = {"titulos_em_atraso[100]", "titulos_em_atraso[1]",
@@ -60,26 +65,26 @@ TEST(ZabbixEndToEnd, TotalsLandDiscoveryCreatesItemsAndTheNextRunFillsThem) {
                                              "titulos_em_atraso[5]",   "valor_divida[100]",
                                              "valor_divida[1]",        "valor_divida[2]",
                                              "valor_divida[3]",        "valor_divida[5]"};
-  for (int i = 0; i < 100 && discovered_keys(zabbix) != expected; ++i) {
+  for (int i = 0; i < 100 && discovered_keys(zabbix, server()) != expected; ++i) {
     std::this_thread::sleep_for(100ms);
   }
-  ASSERT_EQ(discovered_keys(zabbix), expected);
-  EXPECT_EQ(questdb_rows("bekClientes", zabbix_server().host).size(), 7u);
-  EXPECT_EQ(questdb_rows("bekCobranca", zabbix_server().host).size(), 7u);
+  ASSERT_EQ(discovered_keys(zabbix, server()), expected);
+  EXPECT_EQ(questdb_rows("bekClientes", server().host).size(), 7u);
+  EXPECT_EQ(questdb_rows("bekCobranca", server().host).size(), 7u);
 
   // Once the server's configuration knows the new items, a run fills them.
-  reload_zabbix_configuration(zabbix_server().host, "titulos_em_atraso[5]");  // not checked below
+  reload_zabbix_configuration(server(), server().host,
+                              "titulos_em_atraso[5]");  // not checked below
   const std::int64_t second_start = std::time(nullptr);
-  const auto second = discovery_run();
+  const auto second = discovery_run(server());
   ASSERT_EQ(second.status, 0) << second.err;
   EXPECT_EQ(second.out, "OK\n");
   EXPECT_EQ(second.err, "");
-  EXPECT_EQ(stored_value(zabbix, zabbix_server().host, "valor_divida[1]", second_start), "157.5");
-  EXPECT_EQ(stored_value(zabbix, zabbix_server().host, "titulos_em_atraso[1]", second_start), "3");
-  EXPECT_EQ(stored_value(zabbix, zabbix_server().host, "valor_divida[3]", second_start), "10");
-  EXPECT_EQ(stored_value(zabbix, zabbix_server().host, "titulos_em_atraso[100]", second_start),
-            "1");
-  EXPECT_EQ(stored_value(zabbix, zabbix_server().host, "valor_divida[2]", second_start), "0");
+  EXPECT_EQ(stored_value(zabbix, server().host, "valor_divida[1]", second_start), "157.5");
+  EXPECT_EQ(stored_value(zabbix, server().host, "titulos_em_atraso[1]", second_start), "3");
+  EXPECT_EQ(stored_value(zabbix, server().host, "valor_divida[3]", second_start), "10");
+  EXPECT_EQ(stored_value(zabbix, server().host, "titulos_em_atraso[100]", second_start), "1");
+  EXPECT_EQ(stored_value(zabbix, server().host, "valor_divida[2]", second_start), "0");
 }
 
 // A host of its own, so that its discovered items cannot meet those of the test above, under a
@@ -118,21 +123,21 @@ std::string create_nan_host(ZabbixApi& api, const std::string& name) {
 }
 
 // numeric accepts NaN: one such bill must not cost the discovery of every customer.
-TEST(ZabbixEndToEnd, ABillOfNaNLeavesTheDiscoveryRuleSupportedAndEveryCustomerDiscovered) {
+TEST_P(ZabbixEndToEnd, ABillOfNaNLeavesTheDiscoveryRuleSupportedAndEveryCustomerDiscovered) {
   create_database("cobranca_nan", {"billing_schema.sql", "billing_fixture.sql"});
   PgSession("cobranca_nan")
       .exec("UPDATE financeiro_titulo SET valor = 'NaN' WHERE cliente_id = 1 AND valor = 100.25");
   const std::string host =
       "sonda-nan-" + std::to_string(std::time(nullptr)) + "-" + std::to_string(::getpid());
-  ZabbixApi api;
+  ZabbixApi api(server());
   const std::string host_id = create_nan_host(api, host);
   // The rule is created after the item: its taking an (empty) document is the sign.
-  reload_zabbix_configuration(host, "discovery_clientes", R"({"data":[]})");
+  reload_zabbix_configuration(server(), host, "discovery_clientes", R"({"data":[]})");
 
   RunSettings settings = fixture_settings("cobranca_nan");
   settings.zabbix_host.assign(host);
   ProcessOptions options;
-  options.env["SONDA_ZABBIX_SERVER"] = zabbix_server().address;
+  options.env["SONDA_ZABBIX_SERVER"] = server().address;
   options.env["SSL_CERT_FILE"] = questdb_server().ca;
   const auto run = run_probe(full_form_arguments(settings), options);
   ASSERT_EQ(run.status, 0) << run.err;
@@ -161,6 +166,9 @@ TEST(ZabbixEndToEnd, ABillOfNaNLeavesTheDiscoveryRuleSupportedAndEveryCustomerDi
   EXPECT_EQ(rule[0].at("error").get<std::string>().find("JSON"), std::string::npos)
       << rule[0].at("error");
 }
+
+INSTANTIATE_TEST_SUITE_P(Zabbix, ZabbixEndToEnd, ::testing::ValuesIn(kZabbixVersions),
+                         [](const auto& info) { return zabbix_version_name(info.param); });
 
 }  // namespace
 }  // namespace sonda::test

@@ -1,4 +1,5 @@
-// Whole discovery runs to the hosts of the real Zabbix 6.0 that take values only over TLS: one
+// Whole discovery runs to the hosts of the real Zabbix 6.0 and 7.0 LTS that take values only
+// over TLS: one
 // with a PSK, one with certificates. The TLS settings come from an agent configuration named by
 // SONDA_ZABBIX_CONFIG, the way an operator points the probe at zabbix_sender's file.
 #include "support/zabbix_tls.hpp"
@@ -21,7 +22,13 @@ namespace {
 
 using namespace std::chrono_literals;
 
-ProcessResult discovery_run(const std::string& host, const std::optional<std::string>& config) {
+class ZabbixTlsEndToEnd : public ::testing::TestWithParam<std::string> {
+ protected:
+  const ZabbixServer& server() const { return zabbix_server(GetParam()); }
+};
+
+ProcessResult discovery_run(const ZabbixServer& server, const std::string& host,
+                            const std::optional<std::string>& config) {
   RunSettings settings = fixture_settings();
   settings.zabbix_host.assign(host);
   ProcessOptions options;
@@ -30,7 +37,7 @@ ProcessResult discovery_run(const std::string& host, const std::optional<std::st
     options.env["SONDA_ZABBIX_CONFIG"] = *config;
     options.env["SONDA_ZABBIX_SERVER"] = std::nullopt;
   } else {
-    options.env["SONDA_ZABBIX_SERVER"] = zabbix_server().address;
+    options.env["SONDA_ZABBIX_SERVER"] = server.address;
   }
   return run_probe(full_form_arguments(settings), options);
 }
@@ -43,14 +50,15 @@ std::size_t discovered_items(PgSession& zabbix, const std::string& host) {
 
 // Totals, the discovery document and, once discovery has made their items, the per-customer
 // values all land in `host` over the connection that `lines` configure.
-void delivers_everything(const std::string& host, const std::string& lines) {
+void delivers_everything(const ZabbixServer& server, const std::string& host,
+                         const std::string& lines) {
   SCOPED_TRACE(host);
   TempDir dir;
-  const std::string config = agent_configuration(dir, lines);
-  PgSession zabbix("zabbix");
+  const std::string config = agent_configuration(dir, lines, server.address);
+  PgSession zabbix(server.database);
   const std::int64_t start = std::time(nullptr);
 
-  const auto first = discovery_run(host, config);
+  const auto first = discovery_run(server, host, config);
   ASSERT_EQ(first.status, 0) << first.err;
   EXPECT_EQ(first.out, "OK\n");
   EXPECT_EQ(first.err, "");
@@ -63,13 +71,12 @@ void delivers_everything(const std::string& host, const std::string& lines) {
   }
   ASSERT_EQ(discovered_items(zabbix, host), 10u);
 
-  const auto reload = run_process("/usr/sbin/zabbix_server",
-                                  {"-c", zabbix_server().conf, "-R", "config_cache_reload"});
+  const auto reload = run_process(server.control, {"-c", server.conf, "-R", "config_cache_reload"});
   ASSERT_EQ(reload.status, 0) << reload.err;
   // The reload says nothing when it is done: a run whose values are kept is the sign.
   for (int attempt = 0; attempt < 50; ++attempt) {
     const std::int64_t second_start = std::time(nullptr);
-    const auto second = discovery_run(host, config);
+    const auto second = discovery_run(server, host, config);
     ASSERT_EQ(second.status, 0) << second.err;
     EXPECT_EQ(second.err, "");
     std::optional<std::string> kept;
@@ -87,17 +94,17 @@ void delivers_everything(const std::string& host, const std::string& lines) {
   ADD_FAILURE() << "the server never took the discovered items of " << host;
 }
 
-TEST(ZabbixTlsEndToEnd, PskAndCertificateHostsReceiveTotalsDiscoveryAndCustomerValues) {
+TEST_P(ZabbixTlsEndToEnd, PskAndCertificateHostsReceiveTotalsDiscoveryAndCustomerValues) {
   truncate_questdb_tables();
-  delivers_everything(zabbix_tls_setup().psk_host, psk_lines());
-  delivers_everything(zabbix_tls_setup().cert_host, certificate_lines());
+  delivers_everything(server(), zabbix_tls_setup().psk_host, psk_lines());
+  delivers_everything(server(), zabbix_tls_setup().cert_host, certificate_lines());
 }
 
-TEST(ZabbixTlsEndToEnd, ClearTextRunToAPskOnlyHostIsReportedAsNotKept) {
+TEST_P(ZabbixTlsEndToEnd, ClearTextRunToAPskOnlyHostIsReportedAsNotKept) {
   truncate_questdb_tables();
-  PgSession zabbix("zabbix");
+  PgSession zabbix(server().database);
   const std::int64_t start = std::time(nullptr);
-  const auto result = discovery_run(zabbix_tls_setup().psk_host, std::nullopt);
+  const auto result = discovery_run(server(), zabbix_tls_setup().psk_host, std::nullopt);
   // The server answers "success" to a sender it refuses: the run goes on, and says so.
   ASSERT_EQ(result.status, 0) << result.err;
   EXPECT_EQ(result.out, "OK\n");
@@ -115,6 +122,9 @@ TEST(ZabbixTlsEndToEnd, ClearTextRunToAPskOnlyHostIsReportedAsNotKept) {
   EXPECT_EQ(newest_value(zabbix, zabbix_tls_setup().psk_host, "titulos_totais_em_atraso", start),
             std::nullopt);
 }
+
+INSTANTIATE_TEST_SUITE_P(Zabbix, ZabbixTlsEndToEnd, ::testing::ValuesIn(kZabbixVersions),
+                         [](const auto& info) { return zabbix_version_name(info.param); });
 
 }  // namespace
 }  // namespace sonda::test

@@ -77,10 +77,12 @@ void FakeZabbix::serve(int fd, const std::atomic<bool>& stopping) {
   std::string body;
   if (!read_exactly(fd, length, body, stopping)) return;
   std::size_t number;
+  std::string redirect_address;
   {
     const std::lock_guard lock(mutex_);
     frames_.push_back(frame + body);
     number = frames_.size();
+    redirect_address = redirect_address_;
   }
   const ZabbixAnswer answer =
       number <= script_.size() ? script_[number - 1] : ZabbixAnswer::success;
@@ -116,7 +118,21 @@ void FakeZabbix::serve(int fd, const std::atomic<bool>& stopping) {
     case ZabbixAnswer::garbage:
       write_all_to(fd, "HTTP/1.1 400 Bad Request\r\n\r\n");
       break;
+    case ZabbixAnswer::redirect:
+      // As a Zabbix 7.0.22 proxy answers, byte for byte.
+      write_all_to(fd, zabbix_frame(R"({"redirect":{"revision":1,"address":")" + redirect_address +
+                                    R"("},"response":"failed"})"));
+      break;
+    case ZabbixAnswer::reset:
+      write_all_to(fd,
+                   zabbix_frame(R"({"redirect":{"revision":2,"reset":true},"response":"failed"})"));
+      break;
   }
+}
+
+void FakeZabbix::redirect_to(const std::string& address) {
+  const std::lock_guard lock(mutex_);
+  redirect_address_ = address;
 }
 
 std::vector<std::string> FakeZabbix::frames() const {

@@ -15,7 +15,9 @@ namespace sonda::test {
 // unknown host; compressed is a success in a zlib-compressed frame; late_close is a success
 // after which the server keeps the connection open until the sender closes it; uncounted is a
 // success that counts nothing ("processed: 0; failed: 0; total: 0"); overcounted a success that
-// counts 2^64-1 failed values, whatever was sent.
+// counts 2^64-1 failed values, whatever was sent; redirect is the answer of a Zabbix 7.0 proxy
+// that does not monitor the host, naming the address given to redirect_to(); reset is the
+// redirect that sends the sender back to its configured address.
 enum class ZabbixAnswer {
   success,
   failed,
@@ -26,7 +28,9 @@ enum class ZabbixAnswer {
   compressed,
   late_close,
   uncounted,
-  overcounted
+  overcounted,
+  redirect,
+  reset
 };
 
 // A Zabbix trapper on loopback that records every "sender data" request and answers it as the
@@ -43,6 +47,8 @@ class FakeZabbix {
   // The number of values of each request, in order.
   std::vector<std::size_t> request_sizes() const;
   int connections() const { return server_.connections(); }
+  // Where redirect answers send the sender ("host:port").
+  void redirect_to(const std::string& address);
 
  private:
   void serve(int fd, const std::atomic<bool>& stopping);
@@ -50,6 +56,7 @@ class FakeZabbix {
   std::vector<ZabbixAnswer> script_;
   mutable std::mutex mutex_;
   std::vector<std::string> frames_;
+  std::string redirect_address_;
   FakeServer server_;
 };
 

@@ -4,6 +4,7 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <chrono>
 #include <stdexcept>
 #include <thread>
@@ -17,14 +18,38 @@
 
 namespace sonda::test {
 
-const ZabbixServer& zabbix_server() {
-  static const ZabbixServer server{
-      server_setting("SONDA_TEST_ZBX_SERVER"), server_setting("SONDA_TEST_ZBX_CONF"),
-      server_setting("SONDA_TEST_ZBX_HOST"), server_setting("SONDA_TEST_ZBX_API")};
-  return server;
+const ZabbixServer& zabbix_server(const std::string& version) {
+  const auto described = [](const std::string& version, const std::string& prefix) {
+    const auto setting = [&](const std::string& name) { return server_setting(prefix + name); };
+    return ZabbixServer{
+        version,
+        setting("SERVER"),
+        setting("CONF"),
+        setting("CONTROL"),
+        server_setting("SONDA_TEST_ZBX_HOST"),
+        setting("API"),
+        setting("DATABASE"),
+        version == "6.0" ? server_setting("SONDA_TEST_LOG_DIR") : setting("LOG_DIR")};
+  };
+  if (version == "6.0") {
+    static const ZabbixServer server = described(version, "SONDA_TEST_ZBX_");
+    return server;
+  }
+  if (version == "7.0") {
+    static const ZabbixServer server = described(version, "SONDA_TEST_ZBX7_");
+    return server;
+  }
+  throw std::runtime_error("no test Zabbix server of version " + version);
 }
 
-ZabbixApi::ZabbixApi() {
+std::string zabbix_version_name(const std::string& version) {
+  std::string name = "Zabbix" + version;
+  std::replace(name.begin(), name.end(), '.', '_');
+  return name;
+}
+
+ZabbixApi::ZabbixApi(const ZabbixServer& server) : server_(server), url_(server.api) {
+  version_ = call("apiinfo.version", nlohmann::json::array()).get<std::string>();
   token_ = call("user.login", {{"username", "Admin"}, {"password", "zabbix"}}).get<std::string>();
 }
 
@@ -34,7 +59,7 @@ nlohmann::json ZabbixApi::call(const std::string& method, const nlohmann::json& 
   const std::string body = request.dump();
   HttpClient http;
   HttpPost post;
-  post.url = zabbix_server().api;
+  post.url = url_;
   post.body = body;
   post.content_type = "application/json-rpc";
   post.timeout = std::chrono::seconds(60);
@@ -53,10 +78,18 @@ nlohmann::json ZabbixApi::call(const std::string& method, const nlohmann::json& 
 namespace {
 
 // Sends one value to the trapper and returns the answer's "info" text ("processed: 1; ...").
-std::string trapper_info(const std::string& host, const std::string& key,
-                         const std::string& value) {
-  const auto address = parse_host_port(zabbix_server().address, kZabbixTrapperPort);
-  if (!address) throw std::runtime_error("bad Zabbix address " + zabbix_server().address);
+std::string trapper_info(const std::string& address, const std::string& host,
+                         const std::string& key, const std::string& value) {
+  const auto answer = trapper_answer(address, host, key, value);
+  return answer.is_object() ? answer.value("info", "") : "";
+}
+
+}  // namespace
+
+nlohmann::json trapper_answer(const std::string& address_text, const std::string& host,
+                              const std::string& key, const std::string& value) {
+  const auto address = parse_host_port(address_text, kZabbixTrapperPort);
+  if (!address) throw std::runtime_error("bad Zabbix address " + address_text);
   sockaddr_in peer{};
   peer.sin_family = AF_INET;
   peer.sin_port = htons(address->port);
@@ -65,12 +98,12 @@ std::string trapper_info(const std::string& host, const std::string& key,
   }
   const UniqueFd socket(::socket(AF_INET, SOCK_STREAM, 0));
   if (::connect(socket.get(), reinterpret_cast<const sockaddr*>(&peer), sizeof peer) != 0) {
-    throw std::runtime_error("cannot connect to the test Zabbix server");
+    throw std::runtime_error("cannot connect to the test Zabbix server at " + address_text);
   }
   const std::string frame = sender_data_frame(host, key, std::string_view(value));
   if (::send(socket.get(), frame.data(), frame.size(), MSG_NOSIGNAL) !=
       static_cast<ssize_t>(frame.size())) {
-    throw std::runtime_error("cannot send to the test Zabbix server");
+    throw std::runtime_error("cannot send to the test Zabbix server at " + address_text);
   }
   std::string answer;
   char chunk[4096];
@@ -78,26 +111,24 @@ std::string trapper_info(const std::string& host, const std::string& key,
     answer.append(chunk, static_cast<std::size_t>(got));
   }
   constexpr std::size_t kHeader = 13;  // "ZBXD", flags, length, reserved
-  if (answer.size() <= kHeader) return "";
-  return nlohmann::json::parse(answer.substr(kHeader)).value("info", "");
+  if (answer.size() <= kHeader) return nullptr;
+  return nlohmann::json::parse(answer.substr(kHeader));
 }
 
-}  // namespace
-
-void reload_zabbix_configuration(const std::string& host, const std::string& key,
-                                 const std::string& value, bool taken) {
-  const auto result = run_process("/usr/sbin/zabbix_server",
-                                  {"-c", zabbix_server().conf, "-R", "config_cache_reload"});
+void reload_zabbix_configuration(const ZabbixServer& server, const std::string& host,
+                                 const std::string& key, const std::string& value, bool taken) {
+  const auto result = run_process(server.control, {"-c", server.conf, "-R", "config_cache_reload"});
   if (result.status != 0) throw std::runtime_error("config_cache_reload: " + result.err);
   // The reload runs in the background and says nothing when it is done; the trapper taking a
   // value for the item is the sign.
   for (int i = 0; i < 200; ++i) {
-    if (trapper_info(host, key, value).starts_with(taken ? "processed: 1;" : "processed: 0;")) {
+    if (trapper_info(server.address, host, key, value)
+            .starts_with(taken ? "processed: 1;" : "processed: 0;")) {
       return;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
   }
-  throw std::runtime_error(std::string("the Zabbix server never ") +
+  throw std::runtime_error("the Zabbix " + server.version + " server never " +
                            (taken ? "took " : "refused ") + key + " of " + host);
 }
 

@@ -18,17 +18,18 @@ std::string import_sonda_template(ZabbixApi& api) {
   const std::string yaml =
       read_file(std::string(SONDA_SOURCE_DIR) + "/zabbix/zabbix_template_sonda_cobranca.yaml");
   const json both = {{"createMissing", true}, {"updateExisting", true}};
-  api.call("configuration.import", {{"format", "yaml"},
-                                    {"source", yaml},
-                                    {"rules",
-                                     {{"groups", {{"createMissing", true}}},
-                                      {"templates", both},
-                                      {"items", both},
-                                      {"discoveryRules", both},
-                                      {"triggers", both},
-                                      {"graphs", both},
-                                      {"valueMaps", both},
-                                      {"templateDashboards", both}}}});
+  json rules = {{"templates", both},         {"items", both},  {"discoveryRules", both},
+                {"triggers", both},          {"graphs", both}, {"valueMaps", both},
+                {"templateDashboards", both}};
+  // 6.0 has one rule for groups; 7.0 has one for template groups and one for host groups, and
+  // refuses "groups".
+  if (api.version().starts_with("6.0.")) {
+    rules["groups"] = {{"createMissing", true}};
+  } else {
+    rules["template_groups"] = {{"createMissing", true}};
+    rules["host_groups"] = {{"createMissing", true}};
+  }
+  api.call("configuration.import", {{"format", "yaml"}, {"source", yaml}, {"rules", rules}});
   const json templates = api.call(
       "template.get", {{"output", {"templateid"}}, {"filter", {{"host", {"Sonda Cobranca"}}}}});
   return templates.at(0).at("templateid").get<std::string>();
@@ -82,12 +83,12 @@ void enable_discovery_rule(ZabbixApi& api, const std::string& host_id, const std
       api.call("discoveryrule.get", {{"hostids", {host_id}}, {"output", {"itemid"}}});
   api.call("discoveryrule.update",
            {{"itemid", rules.at(0).at("itemid")}, {"status", enabled ? 0 : 1}});
-  reload_zabbix_configuration(name, "discovery_clientes", kNoCustomers, enabled);
+  reload_zabbix_configuration(api.server(), name, "discovery_clientes", kNoCustomers, enabled);
 }
 
 void wait_until_server_has_host(ZabbixApi& api, const std::string& host_id,
                                 const std::string& name) {
-  reload_zabbix_configuration(name, "discovery_clientes", kNoCustomers);
+  reload_zabbix_configuration(api.server(), name, "discovery_clientes", kNoCustomers);
   enable_discovery_rule(api, host_id, name, false);
   enable_discovery_rule(api, host_id, name, true);
 }

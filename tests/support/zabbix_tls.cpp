@@ -30,8 +30,9 @@ std::string certificate_lines() {
 }
 
 std::string agent_configuration(const TempDir& dir, const std::string& lines,
-                                const std::string& name) {
-  return dir.write(name, "# Zabbix agent\nServerActive=" + zabbix_server().address + "\n" + lines);
+                                const std::string& server_address, const std::string& name) {
+  const std::string address = server_address.empty() ? zabbix_server().address : server_address;
+  return dir.write(name, "# Zabbix agent\nServerActive=" + address + "\n" + lines);
 }
 
 }  // namespace sonda::test

@@ -19,9 +19,10 @@ const ZabbixTlsSetup& zabbix_tls_setup();
 std::string psk_lines();
 std::string certificate_lines();
 
-// Writes an agent configuration naming the test Zabbix server in ServerActive, followed by
-// `lines`, and returns its path.
+// Writes an agent configuration naming a test Zabbix server (by default the 6.0 one) in
+// ServerActive, followed by `lines`, and returns its path.
 std::string agent_configuration(const TempDir& dir, const std::string& lines,
+                                const std::string& server_address = "",
                                 const std::string& name = "zabbix_agentd.conf");
 
 }  // namespace sonda::test

@@ -58,7 +58,19 @@ bool ZabbixConnection::wait(short events, Clock::time_point until) {
 }
 
 std::size_t ZabbixConnection::connect(std::span<const SocketAddress> endpoints, std::size_t first) {
-  const std::size_t index = connect_socket(endpoints, first);
+  std::vector<std::string> failures;
+  const auto index = connect_socket(endpoints, first, call_end_, failures);
+  if (!index) {
+    std::string text;
+    for (const std::string& failure : failures) text += (text.empty() ? "" : "; ") + failure;
+    if (text.empty()) text = "nenhum endereço";
+    throw fail("não foi possível conectar: " + text + std::string(kAddressAdvice));
+  }
+  start_tls();
+  return *index;
+}
+
+void ZabbixConnection::start_tls() {
   try {
     if (tls_context_ != nullptr) {
       tls_ = tls_context_->start(fd_.get(), [this](short events) { wait(events, call_end_); });
@@ -66,12 +78,12 @@ std::size_t ZabbixConnection::connect(std::span<const SocketAddress> endpoints, 
   } catch (const TlsError& error) {
     throw fail(error.what());
   }
-  return index;
 }
 
-std::size_t ZabbixConnection::connect_socket(std::span<const SocketAddress> endpoints,
-                                             std::size_t first) {
-  std::vector<std::string> failures;
+std::optional<std::size_t> ZabbixConnection::connect_socket(
+    std::span<const SocketAddress> endpoints, std::size_t first, Clock::time_point until,
+    std::vector<std::string>& failures) {
+  until = std::min(until, call_end_);
   for (std::size_t attempt = 0; attempt < endpoints.size(); ++attempt) {
     const std::size_t index = (first + attempt) % endpoints.size();
     const SocketAddress& endpoint = endpoints[index];
@@ -92,7 +104,7 @@ std::size_t ZabbixConnection::connect_socket(std::span<const SocketAddress> endp
     int error = errno;
     if (error == EINPROGRESS) {
       // The last address may use all the time left; each earlier one its share of it.
-      const auto share = (call_end_ - Clock::now()) / static_cast<long>(endpoints.size() - attempt);
+      const auto share = (until - Clock::now()) / static_cast<long>(endpoints.size() - attempt);
       if (!wait(POLLOUT, Clock::now() + share)) {
         note("sem resposta à conexão");
         continue;
@@ -104,10 +116,7 @@ std::size_t ZabbixConnection::connect_socket(std::span<const SocketAddress> endp
     note(errno_text(error));
   }
   fd_.reset();
-  std::string text;
-  for (const std::string& failure : failures) text += (text.empty() ? "" : "; ") + failure;
-  if (text.empty()) text = "nenhum endereço";
-  throw fail("não foi possível conectar: " + text + std::string(kAddressAdvice));
+  return std::nullopt;
 }
 
 void ZabbixConnection::write_all(std::span<const std::string_view> parts_in) {

@@ -3,9 +3,11 @@
 #include <chrono>
 #include <cstddef>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "core/unique_fd.hpp"
 #include "outside/net/name_lookup.hpp"
@@ -38,6 +40,17 @@ class ZabbixConnection {
   // address's failure when none did, or what to check when the TLS handshake fails.
   std::size_t connect(std::span<const SocketAddress> endpoints, std::size_t first);
 
+  // The socket half of connect, with the addresses' shares taken from the time left until
+  // `until` (at most the call's end): the index of the endpoint that answered, or nothing, each
+  // address's failure then added to `failures` (named by address when there are several).
+  std::optional<std::size_t> connect_socket(std::span<const SocketAddress> endpoints,
+                                            std::size_t first, Clock::time_point until,
+                                            std::vector<std::string>& failures);
+
+  // The TLS half of connect, on the connected socket: nothing in clear text. Raises ZabbixError
+  // saying what to check when the handshake fails.
+  void start_tls();
+
   // Writes the parts one after the other, in one system call when the socket takes them all.
   void write_all(std::span<const std::string_view> parts);
 
@@ -59,7 +72,6 @@ class ZabbixConnection {
   // Waits for `events` until `until` (false when that time came first) or raises at the call's
   // end or the run's limit.
   bool wait(short events, Clock::time_point until);
-  std::size_t connect_socket(std::span<const SocketAddress> endpoints, std::size_t first);
 
   std::string where_;
   Clock::time_point call_end_;

@@ -54,6 +54,22 @@ std::optional<ZabbixReply> parse_zabbix_reply(std::string_view json, std::uint64
     const auto total = count_of(reply.info, "total");
     if (processed && failed && total) reply.counts = accounted(*processed, *failed, *total, sent);
   }
+  if (const auto redirect = parsed.find("redirect"); redirect != parsed.end()) {
+    ZabbixRedirect& to = reply.redirect.emplace();
+    if (redirect->is_object()) {
+      if (const auto revision = redirect->find("revision");
+          revision != redirect->end() && revision->is_number_unsigned()) {
+        to.revision = revision->get<std::uint64_t>();
+      }
+      if (const auto address = redirect->find("address");
+          address != redirect->end() && address->is_string()) {
+        to.address = address->get<std::string>();
+      }
+      if (const auto reset = redirect->find("reset"); reset != redirect->end()) {
+        to.reset = reset->is_boolean() && reset->get<bool>();
+      }
+    }
+  }
   return reply;
 }
 

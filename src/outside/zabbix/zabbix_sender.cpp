@@ -3,10 +3,10 @@
 #include <optional>
 #include <vector>
 
-#include "core/host_port.hpp"
-#include "outside/net/name_lookup.hpp"
+#include "console/line_output.hpp"
 #include "outside/zabbix/zabbix_connection.hpp"
 #include "outside/zabbix/zabbix_frame.hpp"
+#include "outside/zabbix/zabbix_route.hpp"
 #include "outside/zabbix/zabbix_tls.hpp"
 
 namespace sonda {
@@ -14,68 +14,6 @@ namespace sonda {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-constexpr std::string_view kAddressAdvice =
-    " (confira o endereço do servidor: SONDA_ZABBIX_SERVER ou o ServerActive do agente)";
-
-}  // namespace
-
-// The server the values go to, once resolved.
-struct ZabbixSender::Server {
-  std::string where;  // host:port for messages
-  std::vector<SocketAddress> endpoints;
-  std::size_t preferred = 0;  // the endpoint that answered last
-};
-
-ZabbixSender::ZabbixSender(ZabbixSettings settings)
-    : settings_(std::move(settings)), tls_(std::make_unique<ZabbixTlsContext>(settings_.tls)) {
-  if (settings_.destinations.empty() || settings_.destinations.front().nodes.empty()) {
-    throw InternalError("configuração do Zabbix sem servidor");
-  }
-}
-
-ZabbixSender::~ZabbixSender() = default;
-
-ZabbixSender::Server& ZabbixSender::server() {
-  if (server_) return *server_;
-  const HostPort& address = settings_.destinations.front().nodes.front();
-  LookupResult found =
-      look_up(address.host, std::to_string(address.port),
-              std::chrono::duration_cast<std::chrono::milliseconds>(kZabbixCallTimeout));
-  if (!found.failure.empty()) {
-    throw ZabbixError("não foi possível resolver o servidor Zabbix " + address.host + ": " +
-                      found.failure + std::string(kAddressAdvice));
-  }
-  server_ = std::make_unique<Server>(Server{address.text(), std::move(found.addresses), 0});
-  return *server_;
-}
-
-namespace {
-
-// Reads one whole answer frame and returns its JSON text.
-std::string read_answer(ZabbixConnection& connection) {
-  std::string inbox;
-  std::optional<std::size_t> size;
-  char buffer[65536];
-  try {
-    while (!size || inbox.size() < *size) {
-      const std::size_t n = connection.read_some(buffer, sizeof buffer);
-      if (n == 0) {
-        // Over TLS, a close before the answer is most often the server refusing the probe's
-        // certificate, which it judges only after the handshake.
-        throw connection.fail((inbox.empty() ? "a conexão foi fechada antes da resposta"
-                                             : "a conexão foi fechada no meio da resposta") +
-                              connection.tls_advice());
-      }
-      inbox.append(buffer, n);
-      if (!size) size = answer_frame_size(inbox);
-    }
-    inbox.resize(*size);  // anything after the answer is no concern of this exchange
-    return answer_payload(inbox);
-  } catch (const ZabbixFrameError& error) {
-    throw connection.fail(error.what());
-  }
-}
 
 // What a request carries, for messages: its key, or the count and the first and last keys.
 std::string described(std::span<const ZabbixItemValue> values) {
@@ -86,30 +24,75 @@ std::string described(std::span<const ZabbixItemValue> values) {
 
 }  // namespace
 
+// One route per destination, in the order listed.
+struct ZabbixSender::Destinations {
+  std::vector<ZabbixRoute> routes;
+  std::vector<bool> left_out;  // failed once: no later request goes there
+};
+
+ZabbixSender::ZabbixSender(ZabbixSettings settings)
+    : settings_(std::move(settings)),
+      tls_(std::make_unique<ZabbixTlsContext>(settings_.tls)),
+      destinations_(std::make_unique<Destinations>()) {
+  if (settings_.destinations.empty()) throw InternalError("configuração do Zabbix sem servidor");
+  for (const ZabbixDestination& destination : settings_.destinations) {
+    if (destination.nodes.empty()) throw InternalError("destino do Zabbix sem servidor");
+    destinations_->routes.emplace_back(destination.nodes);
+  }
+  destinations_->left_out.assign(destinations_->routes.size(), false);
+}
+
+ZabbixSender::~ZabbixSender() = default;
+
 ZabbixCounts ZabbixSender::exchange(const std::string& what, std::size_t value_count,
                                     std::string&& body) {
-  Server& server = this->server();
   ZabbixFrame frame;
   try {
     frame = frame_request(std::move(body));
   } catch (const ZabbixFrameError& error) {
     throw ZabbixError("o envio de " + what + " ao servidor Zabbix: " + error.what());
   }
-  const auto call_time = zabbix_call_time(frame.header.size() + frame.payload.size());
-  ZabbixConnection connection(server.where, Clock::now() + call_time, call_time, tls_.get());
-  server.preferred = connection.connect(server.endpoints, server.preferred);
-  const std::string_view parts[] = {frame.header, frame.payload};
-  connection.write_all(parts);
-  const std::string answer = read_answer(connection);
-  connection.close_after_answer();
-
-  const auto reply = parse_zabbix_reply(answer, value_count);
-  if (!reply) throw connection.fail("resposta sem o campo response");
-  if (reply->response != "success") {
-    throw connection.fail("o envio de " + what + " foi recusado (" + reply->response + ")" +
-                          (reply->info.empty() ? "" : ": " + reply->info));
+  const ZabbixConnectionMaker open = [this](std::string where, Clock::time_point call_end,
+                                            std::chrono::seconds call_time) {
+    return ZabbixConnection(std::move(where), call_end, call_time, tls_.get());
+  };
+  Destinations& destinations = *destinations_;
+  std::optional<ZabbixCounts> counts;
+  for (std::size_t i = 0; i < destinations.routes.size(); ++i) {
+    if (destinations.left_out[i]) continue;
+    ZabbixRoute& route = destinations.routes[i];
+    try {
+      const ZabbixRouteAnswer answer = route.exchange(frame, value_count, open);
+      const ZabbixReply& reply = answer.reply;
+      if (reply.response != "success") {
+        throw ZabbixError("servidor Zabbix em " + answer.where + ": o envio de " + what +
+                          " foi recusado (" + reply.response + ")" +
+                          (reply.info.empty() ? "" : ": " + reply.info));
+      }
+      if (!counts) counts = reply.counts.value_or(ZabbixCounts{value_count, 0, value_count});
+    } catch (const ZabbixError& error) {
+      if (destinations.routes.size() == 1) throw;
+      // The others go on: what can be delivered is delivered, and the run fails at its end.
+      destinations.left_out[i] = true;
+      write_error_line("Erro: o destino Zabbix " + route.name() +
+                       " fica de fora do resto desta execução: " + error.what());
+    }
   }
-  return reply->counts.value_or(ZabbixCounts{value_count, 0, value_count});
+  return counts.value_or(ZabbixCounts{});
+}
+
+std::optional<std::string> ZabbixSender::left_out() const {
+  const Destinations& destinations = *destinations_;
+  std::vector<std::string> names;
+  for (std::size_t i = 0; i < destinations.routes.size(); ++i) {
+    if (destinations.left_out[i]) names.push_back(destinations.routes[i].name());
+  }
+  if (names.empty()) return std::nullopt;
+  std::string text;
+  for (const std::string& name : names) text += (text.empty() ? "" : ", ") + name;
+  return std::to_string(names.size()) + " de " + std::to_string(destinations.routes.size()) +
+         " destinos Zabbix " + (names.size() == 1 ? "ficou" : "ficaram") +
+         " sem parte dos valores: " + text;
 }
 
 std::chrono::seconds zabbix_call_time(std::size_t wire_bytes) {

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstddef>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -35,9 +36,10 @@ std::string sender_data_frame(std::string_view host, std::string_view key, const
 
 class ZabbixTlsContext;
 
-// The run's Zabbix server, as the sends reach it: the settings, and what the run learns on the
-// way (the server's resolved addresses, the one that answered last, the TLS context). Values go
-// to the first node of the first destination.
+// The run's Zabbix servers, as the sends reach them: the settings, and what the run learns on
+// the way (for each destination, the node that answered and where a redirect sent it; the TLS
+// context). Every destination gets every request, in the order listed; see ZabbixRoute for how
+// the nodes of a cluster and the redirects of a Zabbix 7.0 proxy group are followed.
 class ZabbixSender {
  public:
   // Sets up TLS when the settings ask for it (see ZabbixTlsContext: a file that cannot be used
@@ -52,23 +54,31 @@ class ZabbixSender {
   std::size_t batch() const { return settings_.batch; }
 
   // One request carrying `body` (`what` and `value_count` describe it for messages and for an
-  // answer without counts); see send_zabbix.
+  // answer without counts) to every destination; see send_zabbix.
   ZabbixCounts exchange(const std::string& what, std::size_t value_count, std::string&& body);
 
+  // The message of a failed delivery when a destination failed and was left out of the later
+  // sends (how many of how many, and which); nothing when every destination took every request.
+  std::optional<std::string> left_out() const;
+
  private:
-  struct Server;
-  Server& server();
+  struct Destinations;
 
   ZabbixSettings settings_;
   std::unique_ptr<ZabbixTlsContext> tls_;
-  std::unique_ptr<Server> server_;  // resolved at the first send
+  std::unique_ptr<Destinations> destinations_;
 };
 
-// Sends one item value for `zabbix_host` to the Zabbix server of `zabbix_server`, over a
-// connection of its own, and reads the whole answer. The address is resolved at the first send,
-// and every address it resolves to is tried in turn; the one that answered is tried first by
-// the next send. A request whose body passes 1 MiB is compressed.
-// Raises ZabbixError when the server cannot be resolved or reached, breaks the connection or
+// Sends one item value for `zabbix_host` to the Zabbix servers of `zabbix_server`, over a
+// connection of its own to each, and reads each whole answer. An address is resolved at its
+// first use, and every address it resolves to is tried in turn; the one that answered is tried
+// first by the next send. A request whose body passes 1 MiB is compressed.
+// With several destinations, one that fails is named on standard error ("Erro: o destino Zabbix
+// ... fica de fora ...") and left out of the later sends, which go on with the others (once none
+// is left, sends do nothing and count nothing): what can be delivered is, and the caller ends
+// the run as failed afterwards (see ZabbixSender::left_out). The counts are those of the first
+// destination that took the request. With one destination, its failure is the send's, and:
+// raises ZabbixError when the server cannot be resolved or reached, breaks the connection or
 // closes it before a complete answer, answers something that is not a valid frame with JSON,
 // answers "response":"failed", or takes longer than zabbix_call_time(); raises
 // TimeoutException at the run's limit. Returns what the server counted, held to the values sent
