@@ -9,6 +9,7 @@
 #include "core/errno_text.hpp"
 #include "core/failure.hpp"
 #include "core/unique_fd.hpp"
+#include "outside/process/bounded_read.hpp"
 
 namespace sonda {
 
@@ -45,18 +46,11 @@ std::optional<std::string> read_small_file(const std::string& path, std::size_t 
   const auto too_large = [&] { return fail("passa de " + size_text(limit)); };
   if (static_cast<std::size_t>(status.st_size) > limit) throw too_large();
 
-  std::string text;
-  text.reserve(static_cast<std::size_t>(status.st_size));
-  char buffer[65536];
   // A file that grew since fstat is caught one read past the limit.
-  while (text.size() <= limit) {
-    const ssize_t n = ::read(file.get(), buffer, sizeof buffer);
-    if (n == 0) return text;
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) throw fail(errno_text());
-    text.append(buffer, static_cast<std::size_t>(n));
-  }
-  throw too_large();
+  BoundedRead read = read_at_most(file.get(), limit, static_cast<std::size_t>(status.st_size));
+  if (read.error != 0) throw fail(errno_text(read.error));
+  if (read.over) throw too_large();
+  return std::move(read.text);
 }
 
 }  // namespace sonda

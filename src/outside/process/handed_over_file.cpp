@@ -7,8 +7,10 @@
 
 #include <cerrno>
 
+#include "console/line_output.hpp"
 #include "core/errno_text.hpp"
 #include "core/failure.hpp"
+#include "outside/process/bounded_read.hpp"
 
 namespace sonda {
 
@@ -31,14 +33,8 @@ UniqueFd make_handed_over_file(std::string_view bytes) {
   // Unlike a pipe it never fills up, and unlike an argument it shows in no process list.
   UniqueFd fd(::memfd_create("sonda-cobranca-configuracao", MFD_CLOEXEC | MFD_ALLOW_SEALING));
   if (!fd) throw LaunchError("não foi possível criar o arquivo em memória: " + errno_text());
-  std::string_view left = bytes;
-  while (!left.empty()) {
-    const ssize_t n = ::write(fd.get(), left.data(), left.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      throw LaunchError("não foi possível escrever no arquivo em memória: " + errno_text());
-    }
-    left.remove_prefix(static_cast<std::size_t>(n));
+  if (!write_all(fd.get(), bytes)) {
+    throw LaunchError("não foi possível escrever no arquivo em memória: " + errno_text());
   }
   if (::lseek(fd.get(), 0, SEEK_SET) != 0 || ::fcntl(fd.get(), F_ADD_SEALS, kSeals) != 0) {
     throw LaunchError("não foi possível preparar o arquivo em memória: " + errno_text());
@@ -62,18 +58,11 @@ std::optional<std::string> read_handed_over_file(int fd) {
   if (status.st_size < 0 || static_cast<std::size_t>(status.st_size) > kHandedOverLimit) {
     throw too_large();
   }
-  std::string text;
-  text.reserve(static_cast<std::size_t>(status.st_size));
-  char buffer[4096];
-  for (;;) {
-    const ssize_t n = ::read(source.get(), buffer, sizeof buffer);
-    if (n == 0) break;
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) throw unreadable(errno_text());
-    text.append(buffer, static_cast<std::size_t>(n));
-    if (text.size() > kHandedOverLimit) throw too_large();
-  }
-  return text;
+  BoundedRead read =
+      read_at_most(source.get(), kHandedOverLimit, static_cast<std::size_t>(status.st_size));
+  if (read.error != 0) throw unreadable(errno_text(read.error));
+  if (read.over) throw too_large();
+  return std::move(read.text);
 }
 
 }  // namespace sonda

@@ -11,8 +11,10 @@
 #include <cstring>
 #include <ctime>
 
+#include "console/line_output.hpp"
 #include "core/errno_text.hpp"
 #include "core/unique_fd.hpp"
+#include "outside/process/bounded_read.hpp"
 #include "outside/process/handed_over_file.hpp"
 #include "outside/process/private_file.hpp"
 #include "outside/process/run_lock.hpp"
@@ -42,10 +44,7 @@ std::string local_time_text() {
   return text;
 }
 
-void log_line(int fd, const std::string& text) {
-  const std::string line = text + "\n";
-  (void)!::write(fd, line.data(), line.size());
-}
+void log_line(int fd, const std::string& text) { (void)write_all(fd, text + "\n"); }
 
 std::string status_text(int status) {
   if (WIFEXITED(status)) return "status " + std::to_string(WEXITSTATUS(status));
@@ -75,17 +74,8 @@ void open_run_figures() {
 
 // What the run left on kRunFiguresFd, from its start, up to kMaxRunFiguresBytes.
 std::string read_run_figures() {
-  std::string figures(kMaxRunFiguresBytes, '\0');
-  std::size_t got = 0;
-  while (got < figures.size()) {
-    const ssize_t n =
-        ::pread(kRunFiguresFd, figures.data() + got, figures.size() - got, static_cast<off_t>(got));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    got += static_cast<std::size_t>(n);
-  }
-  figures.resize(got);
-  return figures;
+  if (::lseek(kRunFiguresFd, 0, SEEK_SET) != 0) return "";
+  return read_at_most(kRunFiguresFd, kMaxRunFiguresBytes).text;
 }
 
 // In the new session: run the program and record how it ended. Never returns.
