@@ -7,7 +7,17 @@
 #include <cstdint>
 #include <stdexcept>
 
+#include "outside/zabbix/zabbix_frame.hpp"
+#include "outside/zabbix/zabbix_request.hpp"
+
 namespace sonda::test {
+
+std::string sender_data_frame(std::string_view host, std::string_view key,
+                              const FieldValue& value) {
+  const ZabbixItemValue item{std::string(key), value};
+  ZabbixFrame frame = frame_request(sender_data_body(host, std::span(&item, 1)));
+  return frame.header + frame.payload;
+}
 
 std::string zabbix_frame(const std::string& json) {
   std::string frame = "ZBXD\x01";

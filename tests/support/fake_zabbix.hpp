@@ -2,13 +2,22 @@
 
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <nlohmann/json.hpp>
 
+#include "core/field_value.hpp"
 #include "support/fake_server.hpp"
 
 namespace sonda::test {
+
+// The frame of a "sender data" request for one value, as zabbix_sender writes it: "ZBXD", flags
+// 0x01, the body's length and a reserved field (32-bit little-endian each), then
+// {"request":"sender data","data":[{"host":...,"key":...,"value":...}]}. The value travels as a
+// JSON string (an integer as its digits, a real number in its shortest round-trip form, a text
+// as itself) or as null when absent. A date-time has no Zabbix form (InternalError).
+std::string sender_data_frame(std::string_view host, std::string_view key, const FieldValue& value);
 
 // What a fake Zabbix server does with the n-th request (counted from 1). Success counts every
 // value of the request processed; refused counts them all failed, as a real server does for an

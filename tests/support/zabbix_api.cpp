@@ -12,7 +12,8 @@
 #include "core/host_port.hpp"
 #include "core/unique_fd.hpp"
 #include "outside/questdb/http_client.hpp"
-#include "outside/zabbix/zabbix_sender.hpp"
+#include "outside/zabbix/zabbix_settings.hpp"
+#include "support/fake_zabbix.hpp"
 #include "support/process.hpp"
 #include "support/servers.hpp"
 

@@ -22,9 +22,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-constexpr std::string_view kAddressAdvice =
-    " (confira o endereço do servidor: SONDA_ZABBIX_SERVER ou o ServerActive do agente)";
-
 std::string numeric_host(const SocketAddress& endpoint) {
   char host[NI_MAXHOST] = "?";
   ::getnameinfo(reinterpret_cast<const sockaddr*>(&endpoint.address), endpoint.length, host,
@@ -64,7 +61,7 @@ std::size_t ZabbixConnection::connect(std::span<const SocketAddress> endpoints, 
     std::string text;
     for (const std::string& failure : failures) text += (text.empty() ? "" : "; ") + failure;
     if (text.empty()) text = "nenhum endereço";
-    throw fail("não foi possível conectar: " + text + std::string(kAddressAdvice));
+    throw fail("não foi possível conectar: " + text + std::string(kZabbixAddressAdvice));
   }
   start_tls();
   return *index;

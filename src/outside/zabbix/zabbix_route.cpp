@@ -10,9 +10,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr std::string_view kAddressAdvice =
-    " (confira o endereço do servidor: SONDA_ZABBIX_SERVER ou o ServerActive do agente)";
-
 ZabbixError failure_at(const std::string& where, const std::string& what) {
   return ZabbixError("servidor Zabbix em " + where + ": " + what);
 }
@@ -86,7 +83,7 @@ ZabbixRoute::Answer ZabbixRoute::send_to_node(Node& node, const ZabbixFrame& fra
   const LookupResult& found = looked_up(node.found, node.address);
   if (!found.failure.empty()) {
     throw ZabbixError("não foi possível resolver o servidor Zabbix " + node.address.host + ": " +
-                      found.failure + std::string(kAddressAdvice));
+                      found.failure + std::string(kZabbixAddressAdvice));
   }
   const auto call_time = call_time_of(frame);
   const std::string where = node.address.text();
@@ -128,7 +125,7 @@ ZabbixRoute::Answer ZabbixRoute::send_to_nodes(const ZabbixFrame& frame,
     return {where, converse(connection, frame)};
   }
   throw failure_at(name_, "nenhum nó aceitou a conexão: " + joined(failures, "; ") +
-                              std::string(kAddressAdvice));
+                              std::string(kZabbixAddressAdvice));
 }
 
 std::optional<ZabbixRoute::Answer> ZabbixRoute::send_to_redirect(const ZabbixFrame& frame,

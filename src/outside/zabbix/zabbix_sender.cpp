@@ -100,13 +100,6 @@ std::chrono::seconds zabbix_call_time(std::size_t wire_bytes) {
          std::chrono::seconds((wire_bytes + kZabbixMinThroughput - 1) / kZabbixMinThroughput);
 }
 
-std::string sender_data_frame(std::string_view host, std::string_view key,
-                              const FieldValue& value) {
-  const ZabbixItemValue item{std::string(key), value};
-  ZabbixFrame frame = frame_request(sender_data_body(host, std::span(&item, 1)));
-  return frame.header + frame.payload;
-}
-
 ZabbixCounts send_zabbix(ZabbixSender& zabbix_server, std::string_view zabbix_host,
                          std::string_view key, const FieldValue& value) {
   const ZabbixItemValue item{std::string(key), value};

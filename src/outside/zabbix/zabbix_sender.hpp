@@ -27,13 +27,6 @@ inline constexpr std::size_t kZabbixMinThroughput = 100 * 1024;
 // transfer at kZabbixMinThroughput, in whole seconds.
 std::chrono::seconds zabbix_call_time(std::size_t wire_bytes);
 
-// The frame of a "sender data" request for one value, as zabbix_sender writes it: "ZBXD", flags
-// 0x01, the body's length and a reserved field (32-bit little-endian each), then
-// {"request":"sender data","data":[{"host":...,"key":...,"value":...}]}. The value travels as a
-// JSON string (an integer as its digits, a real number in its shortest round-trip form, a text
-// as itself) or as null when absent. A date-time has no Zabbix form (InternalError).
-std::string sender_data_frame(std::string_view host, std::string_view key, const FieldValue& value);
-
 class ZabbixTlsContext;
 
 // The run's Zabbix servers, as the sends reach them: the settings, and what the run learns on

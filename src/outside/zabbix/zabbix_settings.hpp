@@ -14,6 +14,10 @@ namespace sonda {
 // The port of a Zabbix server's trapper when an address names none.
 inline constexpr std::uint16_t kZabbixTrapperPort = 10051;
 
+// What an operator checks when no server can be reached, closing every such message.
+inline constexpr std::string_view kZabbixAddressAdvice =
+    " (confira o endereço do servidor: SONDA_ZABBIX_SERVER ou o ServerActive do agente)";
+
 // Most values one request to the Zabbix server may carry.
 inline constexpr std::size_t kMaxZabbixBatch = 10'000;
 
