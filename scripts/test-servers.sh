@@ -62,7 +62,6 @@ start() {
     env_line SONDA_TEST_ZBX_CONF "$ZBX_CONF"
     env_line SONDA_TEST_ZBX_CONTROL "$(command -v zabbix_server)"
     env_line SONDA_TEST_ZBX_DATABASE zabbix
-    env_line SONDA_TEST_ZBX_LOG "$ZBX_LOG"
     env_line SONDA_TEST_ZBX_HOST sonda-teste
     env_line SONDA_TEST_ZBX_API "http://127.0.0.1:$ZBX_WEB_PORT/api_jsonrpc.php"
     env_line SONDA_TEST_LOG_DIR "$dir/logs"

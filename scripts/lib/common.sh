@@ -48,3 +48,21 @@ as_user() {
     "$@"
   fi
 }
+
+# A self-signed CA of the tests, valid 30 days: DIR/NAME.pem, with its key DIR/NAME.key.
+make_ca() {
+  local dir=$1 name=$2 subject=$3
+  openssl req -x509 -newkey rsa:2048 -nodes -days 30 -subj "$subject" \
+    -keyout "$dir/$name.key" -out "$dir/$name.pem" 2>/dev/null
+}
+
+# A server certificate for CN=localhost with the subjectAltName $2 ("DNS:localhost,IP:..."),
+# signed by the CA DIR/ca.pem: DIR/server.pem, with its key DIR/server.key.
+make_server_certificate() {
+  local dir=$1 names=$2
+  openssl req -newkey rsa:2048 -nodes -subj "/CN=localhost" \
+    -keyout "$dir/server.key" -out "$dir/server.csr" 2>/dev/null
+  printf 'subjectAltName=%s\n' "$names" >"$dir/san.ext"
+  openssl x509 -req -in "$dir/server.csr" -CA "$dir/ca.pem" -CAkey "$dir/ca.key" \
+    -CAcreateserial -days 30 -extfile "$dir/san.ext" -out "$dir/server.pem" 2>/dev/null
+}

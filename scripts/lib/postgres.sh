@@ -48,15 +48,9 @@ pg_start() {
 pg_make_certificates() {
   local dir=$1 owner=$2
   mkdir -p "$dir"
-  openssl req -x509 -newkey rsa:2048 -nodes -days 30 -subj "/CN=sonda-cobranca PostgreSQL CA" \
-    -keyout "$dir/ca.key" -out "$dir/ca.pem" 2>/dev/null
-  openssl req -x509 -newkey rsa:2048 -nodes -days 30 -subj "/CN=sonda-cobranca other CA" \
-    -keyout "$dir/other-ca.key" -out "$dir/other-ca.pem" 2>/dev/null
-  openssl req -newkey rsa:2048 -nodes -subj "/CN=localhost" \
-    -keyout "$dir/server.key" -out "$dir/server.csr" 2>/dev/null
-  printf 'subjectAltName=DNS:localhost\n' >"$dir/san.ext"
-  openssl x509 -req -in "$dir/server.csr" -CA "$dir/ca.pem" -CAkey "$dir/ca.key" \
-    -CAcreateserial -days 30 -extfile "$dir/san.ext" -out "$dir/server.pem" 2>/dev/null
+  make_ca "$dir" ca "/CN=sonda-cobranca PostgreSQL CA"
+  make_ca "$dir" other-ca "/CN=sonda-cobranca other CA"
+  make_server_certificate "$dir" DNS:localhost
   chmod 644 "$dir"/*.pem
   chmod 600 "$dir"/*.key
   [ "$(id -u)" -eq 0 ] && chown "$owner" "$dir/server.key"

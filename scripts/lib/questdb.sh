@@ -28,13 +28,8 @@ qdb_sql() {
 # A private CA and a certificate for localhost and 127.0.0.1, signed by it.
 qdb_make_certificates() {
   local dir=$1
-  openssl req -x509 -newkey rsa:2048 -nodes -days 30 -subj "/CN=sonda-cobranca test CA" \
-    -keyout "$dir/ca.key" -out "$dir/ca.pem" 2>/dev/null
-  openssl req -newkey rsa:2048 -nodes -subj "/CN=localhost" \
-    -keyout "$dir/server.key" -out "$dir/server.csr" 2>/dev/null
-  printf 'subjectAltName=DNS:localhost,IP:127.0.0.1\n' >"$dir/san.ext"
-  openssl x509 -req -in "$dir/server.csr" -CA "$dir/ca.pem" -CAkey "$dir/ca.key" \
-    -CAcreateserial -days 30 -extfile "$dir/san.ext" -out "$dir/server.pem" 2>/dev/null
+  make_ca "$dir" ca "/CN=sonda-cobranca test CA"
+  make_server_certificate "$dir" DNS:localhost,IP:127.0.0.1
   chmod 644 "$dir"/*.pem "$dir"/*.key
 }
 

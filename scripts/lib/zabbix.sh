@@ -12,7 +12,6 @@
 # password zabbix).
 # zbx_stop DIR: stops both.
 # zbx_ha_start, zbx_ha_stop: a cluster of two nodes (below).
-# zbx_reload: reloads the server's configuration cache.
 
 ZBX_SCHEMA=/usr/share/zabbix-server-pgsql
 
@@ -132,10 +131,8 @@ zbx_make_tls() {
   ZBX_SERVER_SUBJECT="CN=zabbix-server,O=sonda-teste"
   ZBX_CLIENT_SUBJECT="CN=sonda-cobranca probe"
   ZBX_PSK_IDENTITY="sonda-cobranca psk"
-  openssl req -x509 -newkey rsa:2048 -nodes -days 30 -subj "/CN=sonda-cobranca Zabbix CA" \
-    -keyout "$dir/ca.key" -out "$dir/ca.pem" 2>/dev/null
-  openssl req -x509 -newkey rsa:2048 -nodes -days 30 -subj "/CN=sonda-cobranca other CA" \
-    -keyout "$dir/other-ca.key" -out "$dir/other-ca.pem" 2>/dev/null
+  make_ca "$dir" ca "/CN=sonda-cobranca Zabbix CA"
+  make_ca "$dir" other-ca "/CN=sonda-cobranca other CA"
   : >"$dir/ca-db/index"
   echo 01 >"$dir/ca-db/serial"
   cat >"$dir/ca.cnf" <<CNF
@@ -232,10 +229,6 @@ PHP
   wait_until "curl -sf -o /dev/null http://127.0.0.1:$ZBX_WEB_PORT/api_jsonrpc.php \
     -H 'Content-Type: application/json-rpc' \
     -d '{\"jsonrpc\":\"2.0\",\"method\":\"apiinfo.version\",\"params\":[],\"id\":1}'" 30
-}
-
-zbx_reload() {
-  zabbix_server -c "$ZBX_CONF" -R config_cache_reload >/dev/null
 }
 
 zbx_stop() {
