@@ -228,9 +228,16 @@ TEST(ZabbixProxyGroup, TheProxyThatDoesNotMonitorTheHostRedirectsAndTheValuesLan
             .starts_with("processed: 1;");
       },
       60s));
-  // The other proxy sends senders of this host to it: the answer this test is about.
-  const json redirect = trapper_answer(other, host, "valor_total_divida", "0");
-  ASSERT_TRUE(redirect.contains("redirect")) << redirect.dump();
+  // The other proxy sends senders of this host to it: the answer this test is about. It learns
+  // where the host went at its own next configuration sync, which may come a while after.
+  json redirect;
+  ASSERT_TRUE(eventually(
+      [&] {
+        redirect = trapper_answer(other, host, "valor_total_divida", "0");
+        return redirect.contains("redirect");
+      },
+      60s))
+      << redirect.dump();
   EXPECT_EQ(redirect["redirect"]["address"], monitoring) << redirect.dump();
 
   PgSession zabbix(server.database);
