@@ -50,12 +50,7 @@ void append_count(std::string& out, std::string_view name, std::optional<std::ui
 RunOutcome outcome_of_exit(int exit_status, RunFigures figures,
                            std::chrono::system_clock::time_point started,
                            std::chrono::duration<double> duration) {
-  RunOutcome outcome;
-  outcome.exit_status = exit_status;
-  outcome.started = started;
-  outcome.duration = duration;
-  outcome.figures = std::move(figures);
-  return judged(std::move(outcome));
+  return outcome_of_wait_status(W_EXITCODE(exit_status, 0), std::move(figures), started, duration);
 }
 
 RunOutcome outcome_of_wait_status(int wait_status, RunFigures figures,

@@ -1,10 +1,9 @@
 #include "discovery/run_figures.hpp"
 
-#include <charconv>
-
 #include "console/line_output.hpp"
 #include "core/one_line.hpp"
 #include "core/utf8_text.hpp"
+#include "core/whole_number.hpp"
 
 namespace sonda {
 
@@ -20,15 +19,6 @@ constexpr std::string_view kTimeLimit = "tempo_limite";
 
 RunFigures g_figures;
 std::optional<int> g_mirror;
-
-std::optional<std::uint64_t> number(std::string_view text) {
-  std::uint64_t value = 0;
-  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (error != std::errc() || end != text.data() + text.size() || text.empty()) {
-    return std::nullopt;
-  }
-  return value;
-}
 
 // The next blank-separated word of `text`, taken off its front.
 std::string_view take_word(std::string_view& text) {
@@ -54,15 +44,15 @@ void apply(RunFigures& figures, std::string_view record) {
   std::string_view rest = record;
   const std::string_view name = take_word(rest);
   if (name == kCustomers) {
-    if (auto value = number(rest)) figures.customers = value;
+    if (auto value = parse_whole_number<std::uint64_t>(rest)) figures.customers = value;
   } else if (name == kRefusedFixed) {
-    if (auto value = number(rest)) figures.refused_fixed = value;
+    if (auto value = parse_whole_number<std::uint64_t>(rest)) figures.refused_fixed = value;
   } else if (name == kRefusedPerCustomer) {
-    if (auto value = number(rest)) figures.refused_per_customer = value;
+    if (auto value = parse_whole_number<std::uint64_t>(rest)) figures.refused_per_customer = value;
   } else if (name == kTable) {
     const std::string_view table = take_word(rest);
-    const auto written = number(take_word(rest));
-    const auto not_written = number(rest);
+    const auto written = parse_whole_number<std::uint64_t>(take_word(rest));
+    const auto not_written = parse_whole_number<std::uint64_t>(rest);
     if (table.empty() || !written || !not_written) return;
     figures.tables.push_back({std::string(table), *written, *not_written});
   } else if (name == kError) {
