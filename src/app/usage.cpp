@@ -59,7 +59,8 @@ e o ambiente prevalece sobre o arquivo.
   TZ                         fuso horário desta máquina, que lê as datas se o do
                              PostgreSQL faltar nela
   TZDIR                      base de fusos horários (padrão /usr/share/zoneinfo)
-* SONDA_PHASE_TIMES          arquivo que recebe a duração de cada fase (medições)
+* SONDA_PHASE_TIMES          arquivo que recebe a duração e o pico de memória de
+                             cada fase (medições)
   SONDA_TEST_RUNTIME_LIMIT   só para testes: limite de tempo em segundos no lugar de 300
   SONDA_TEST_ROWS_PER_REQUEST  só para testes: linhas por envio ao QuestDB
 
