@@ -17,7 +17,7 @@ namespace {
 constexpr std::size_t kRowsPerRequest = 75'000;
 
 void write_files(const std::string& folder, const sonda::SnapshotTable& table,
-                 const std::vector<sonda::MacroEntry>& entries, const sonda::CivilTimeZone& zone) {
+                 const sonda::MacroEntries& entries, const sonda::CivilTimeZone& zone) {
   sonda::IlpBuffer buffer;
   sonda::SnapshotFields fields;
   const std::int64_t run_stamp = sonda::get_timestamp();
@@ -28,7 +28,9 @@ void write_files(const std::string& folder, const sonda::SnapshotTable& table,
     std::ofstream(folder + name, std::ios::binary) << buffer.text();
     buffer.clear();
   };
-  for (const sonda::MacroEntry& entry : entries) {
+  sonda::MacroEntry entry;
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    entries.fill(i, entry);
     buffer.add_row(table.name, sonda::snapshot_fields(table, entry, run_stamp, zone, fields),
                    sonda::TimestampNanos::now());
     if (buffer.rows() == kRowsPerRequest) save();

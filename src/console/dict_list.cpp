@@ -45,9 +45,18 @@ void print_record(const MacroEntry& record, LineOutput& out, std::string& line) 
 
 }  // namespace
 
+void print_dict_list(const MacroEntries& dict_list, LineOutput& out) {
+  // Reused: one table of 500,000 records should not allocate per record or line.
+  MacroEntry record;
+  std::string line;
+  for (std::size_t i = 0; i < dict_list.size(); ++i) {
+    dict_list.fill(i, record);
+    print_record(record, out, line);
+  }
+}
+
 void print_dict_list(std::span<const MacroEntry> dict_list, LineOutput& out) {
-  std::string line;  // reused: one table of 500,000 records should not allocate per line
-  for (const MacroEntry& record : dict_list) print_record(record, out, line);
+  print_dict_list(BuiltMacroEntries(dict_list), out);
 }
 
 }  // namespace sonda

@@ -3,7 +3,7 @@
 #include <span>
 
 #include "console/line_output.hpp"
-#include "core/macro_entry.hpp"
+#include "core/macro_entries.hpp"
 
 namespace sonda {
 
@@ -11,6 +11,7 @@ namespace sonda {
 // count code points and are worked out afresh for every record; an absent value counts four
 // characters and gets a line with its key alone. Raises InternalError on a record without
 // fields. An empty list writes nothing.
+void print_dict_list(const MacroEntries& dict_list, LineOutput& out = standard_output());
 void print_dict_list(std::span<const MacroEntry> dict_list, LineOutput& out = standard_output());
 
 }  // namespace sonda

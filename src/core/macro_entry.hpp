@@ -43,6 +43,7 @@ class MacroEntry {
 
   std::span<const MacroField> fields() const { return fields_; }
   bool empty() const { return fields_.empty(); }
+  void clear() { fields_.clear(); }
   void reserve(std::size_t count) { fields_.reserve(count); }
 
  private:

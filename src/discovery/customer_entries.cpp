@@ -43,32 +43,33 @@ FieldValue add_numbers(const FieldValue& a, const FieldValue& b) {
   return *x + *y;
 }
 
-CustomerEntries build_customer_entries(const BillingData& data, std::string_view zabbix_host) {
-  CustomerEntries entries;
-  entries.discovery.reserve(data.clientes_data.size());
-  entries.discovery_qdb.reserve(data.clientes_data.size());
-  Totals& totals = entries.totals;
+void DiscoveryEntries::fill(std::size_t index, MacroEntry& entry) const {
+  const CustomerRow& row = rows_[index];
+  entry.clear();
+  add_leading_fields(entry, row);
+  entry.add(macro::CONTATO, is_absent(row.contato) ? FieldValue(kNoContact) : row.contato);
+}
 
-  for (const CustomerRow& row : data.clientes_data) {
+void SnapshotEntries::fill(std::size_t index, MacroEntry& entry) const {
+  const CustomerRow& row = rows_[index];
+  entry.clear();
+  add_leading_fields(entry, row);
+  entry.add(macro::CONTATO, row.contato);
+  entry.add(macro::TEMPO_VENCIMENTO, row.tempo_vencimento);
+  entry.add(macro::NOME_FANTASIA, row.nome_fantasia);
+  entry.add(macro::DATA_CADASTRO, row.data_cadastro);
+  entry.add(macro::STATUS_CONTRATO, row.status_contrato);
+  entry.add(macro::BEK_IDENTIFICATION, zabbix_host_);
+}
+
+CustomerEntries build_customer_entries(const BillingData& data, std::string_view zabbix_host) {
+  const std::span<const CustomerRow> rows = data.clientes_data;
+  CustomerEntries entries{rows, DiscoveryEntries(rows), SnapshotEntries(rows, zabbix_host), {}};
+  Totals& totals = entries.totals;
+  for (const CustomerRow& row : rows) {
     totals.titulos_totais_em_atraso =
         add_numbers(totals.titulos_totais_em_atraso, row.titulos_em_atraso);
     totals.valor_total_divida = add_numbers(totals.valor_total_divida, row.valor_divida);
-    const FieldValue contato_zbx = is_absent(row.contato) ? FieldValue(kNoContact) : row.contato;
-
-    MacroEntry& discovery = entries.discovery.emplace_back();
-    discovery.reserve(6);
-    add_leading_fields(discovery, row);
-    discovery.add(macro::CONTATO, contato_zbx);
-
-    MacroEntry& snapshot = entries.discovery_qdb.emplace_back();
-    snapshot.reserve(11);
-    add_leading_fields(snapshot, row);
-    snapshot.add(macro::CONTATO, row.contato);
-    snapshot.add(macro::TEMPO_VENCIMENTO, row.tempo_vencimento);
-    snapshot.add(macro::NOME_FANTASIA, row.nome_fantasia);
-    snapshot.add(macro::DATA_CADASTRO, row.data_cadastro);
-    snapshot.add(macro::STATUS_CONTRATO, row.status_contrato);
-    snapshot.add(macro::BEK_IDENTIFICATION, zabbix_host);
   }
 
   const OpenBillsRow& open_bills = data.titulos_valor_em_aberto.front();

@@ -6,7 +6,6 @@
 
 #include "console/line_output.hpp"
 #include "console/value_text.hpp"
-#include "core/macro_names.hpp"
 #include "discovery/discovery_document.hpp"
 #include "discovery/refused_values.hpp"
 #include "outside/zabbix/zabbix_sender.hpp"
@@ -57,8 +56,12 @@ ZabbixCounts send_fixed_values(ZabbixSender& zabbix_server, const std::string& z
   };
   std::vector<std::string> refused_keys;
   ZabbixCounts fixed = send_in_requests(zabbix_server, zabbix_host, totals_values, &refused_keys);
-  const ZabbixCounts document = send_zabbix(zabbix_server, zabbix_host, "discovery_clientes",
-                                            discovery_document(entries.discovery));
+  // Escaped and compressed as it is written: the document of 500,000 customers is never
+  // held whole.
+  SenderTextRequest request(zabbix_host, "discovery_clientes");
+  write_discovery_document(entries.discovery,
+                           [&](std::string_view piece) { request.append(piece); });
+  const ZabbixCounts document = zabbix_server.exchange("discovery_clientes", 1, request.finish());
   if (document.failed > 0) refused_keys.emplace_back("discovery_clientes");
   fixed += document;
   if (auto line = refused_fixed_line(zabbix_host, refused_keys, fixed)) {
@@ -74,17 +77,15 @@ ZabbixCounts send_customer_values(ZabbixSender& zabbix_server, const std::string
   const std::size_t batch = zabbix_server.batch();
   ZabbixCounts customers;
   std::vector<ZabbixItemValue> pending;
-  pending.reserve(std::min<std::size_t>(batch, 2 * entries.discovery.size()));
+  pending.reserve(std::min<std::size_t>(batch, 2 * entries.rows.size()));
   const auto send_pending = [&] {
     customers += send_in_requests(zabbix_server, zabbix_host, pending);
     pending.clear();
   };
-  for (const MacroEntry& entry : entries.discovery) {
-    const FieldValue& id = entry.at(macro::CLIENTE_ID);
-    pending.push_back({customer_item_key("valor_divida[", id), entry.at(macro::VALOR_DIVIDA)});
+  for (const CustomerRow& row : entries.rows) {
+    pending.push_back({customer_item_key("valor_divida[", row.id), row.valor_divida});
     if (pending.size() == batch) send_pending();
-    pending.push_back(
-        {customer_item_key("titulos_em_atraso[", id), entry.at(macro::TITULOS_EM_ATRASO)});
+    pending.push_back({customer_item_key("titulos_em_atraso[", row.id), row.titulos_em_atraso});
     if (pending.size() == batch) send_pending();
   }
   send_pending();

@@ -38,9 +38,9 @@ int discovery_clientes(const DiscoverySettings& settings, const ZabbixSettings& 
   BillingData data = read_billing_data(settings.database, settings.pop_id);
   phases.mark("database");
   run_figures::record_customers(data.clientes_data.size());
+  // Each reader sees the rows as entries of its own shape, made as it reads them: the rows,
+  // with their texts in data.texts, are the run's one copy of the customers.
   const CustomerEntries entries = build_customer_entries(data, zabbix_host);
-  // Nothing reads the rows again; the entries view their texts, which stay in data.texts.
-  data.clientes_data = {};
   phases.mark("building");
   run_deadline::check();
 

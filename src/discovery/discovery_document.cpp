@@ -90,14 +90,15 @@ void append_value(std::string& out, const FieldValue& value) {
 
 }  // namespace
 
-std::string discovery_document(std::span<const MacroEntry> discovery) {
+void write_discovery_document(const MacroEntries& discovery,
+                              const std::function<void(std::string_view)>& sink) {
   std::string out;
-  out.reserve(16 + discovery.size() * 256);
+  out.reserve(2 * kDocumentPiece);
   out += "{\"data\": [";
-  const char* entry_separator = "";
-  for (const MacroEntry& entry : discovery) {
-    out += entry_separator;
-    entry_separator = ", ";
+  MacroEntry entry;
+  for (std::size_t i = 0; i < discovery.size(); ++i) {
+    discovery.fill(i, entry);
+    if (i > 0) out += ", ";
     out.push_back('{');
     const char* field_separator = "";
     for (const MacroField& field : entry.fields()) {
@@ -108,9 +109,20 @@ std::string discovery_document(std::span<const MacroEntry> discovery) {
       append_value(out, field.value);
     }
     out.push_back('}');
+    if (out.size() >= kDocumentPiece) {
+      sink(out);
+      out.clear();
+    }
   }
   out += "]}";
-  return out;
+  sink(out);
+}
+
+std::string discovery_document(std::span<const MacroEntry> discovery) {
+  std::string document;
+  write_discovery_document(BuiltMacroEntries(discovery),
+                           [&](std::string_view piece) { document += piece; });
+  return document;
 }
 
 void append_json_string(std::string& out, std::string_view text) { append_string(out, text); }

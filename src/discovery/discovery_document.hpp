@@ -1,9 +1,11 @@
 #pragma once
 
+#include <functional>
 #include <span>
 #include <string>
+#include <string_view>
 
-#include "core/macro_entry.hpp"
+#include "core/macro_entries.hpp"
 
 namespace sonda {
 
@@ -13,9 +15,17 @@ namespace sonda {
 // \b \f, every other character as \u with four lowercase hex digits (two surrogates beyond
 // U+FFFF), the solidus unescaped; integers as digits, real numbers in their console form, and
 // absent values, NaN and the infinities as null, so that the document is always valid JSON. Bytes
-// that are not UTF-8 become U+FFFD. The document is built in one buffer, in time proportional to
-// its length.
+// that are not UTF-8 become U+FFFD. The document is printable ASCII throughout.
+//
+// It goes to `sink` in pieces of about kDocumentPiece bytes, in order, as it is written: a
+// document of hundreds of megabytes is never held whole. Time is proportional to its length.
+void write_discovery_document(const MacroEntries& discovery,
+                              const std::function<void(std::string_view)>& sink);
+
+// The whole document, in one string (small lists).
 std::string discovery_document(std::span<const MacroEntry> discovery);
+
+inline constexpr std::size_t kDocumentPiece = 64 * 1024;
 
 // Appends `text` as a JSON string, escaped as in the discovery document.
 void append_json_string(std::string& out, std::string_view text);

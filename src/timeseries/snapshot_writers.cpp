@@ -16,8 +16,7 @@ namespace sonda {
 namespace {
 
 TableWriteReport write_snapshots(const SnapshotTable& table, const QuestDbServer& server,
-                                 std::span<const MacroEntry> descoberta,
-                                 const CivilTimeZone& zone) {
+                                 const MacroEntries& descoberta, const CivilTimeZone& zone) {
   const std::int64_t run_stamp = get_timestamp();
   TableWriteReport report;
   report.table = table.name;
@@ -26,6 +25,7 @@ TableWriteReport write_snapshots(const SnapshotTable& table, const QuestDbServer
   // The entry of each row handed to the sender, to name the customers of refused rows.
   std::vector<std::size_t> entry_of_row;
   std::optional<QuestDbSender> sender;
+  MacroEntry entry;  // each row's, in turn
   try {
     // Each setting reaches the client whole: a password with ";" in it stays a password.
     QuestDbConf conf =
@@ -37,7 +37,7 @@ TableWriteReport write_snapshots(const SnapshotTable& table, const QuestDbServer
     SnapshotFields fields;
     entry_of_row.reserve(descoberta.size());
     for (std::size_t i = 0; i < descoberta.size(); ++i) {
-      const MacroEntry& entry = descoberta[i];
+      descoberta.fill(i, entry);
       const auto row = snapshot_fields(table, entry, run_stamp, zone, fields);
       if (auto reason = unwritable_reason(table, entry, row)) {
         report.leave_out({entry.at(macro::CLIENTE_ID), std::move(*reason)});
@@ -53,7 +53,7 @@ TableWriteReport write_snapshots(const SnapshotTable& table, const QuestDbServer
   if (sender) {
     report.written = sender->rows_written();
     for (const QuestDbSender::RejectedRow& rejected : sender->rejected_rows()) {
-      const MacroEntry& entry = descoberta[entry_of_row[rejected.row]];
+      descoberta.fill(entry_of_row[rejected.row], entry);
       report.leave_out({entry.at(macro::CLIENTE_ID), "recusada pelo QuestDB: " + rejected.reason});
     }
   }
@@ -63,13 +63,12 @@ TableWriteReport write_snapshots(const SnapshotTable& table, const QuestDbServer
 
 }  // namespace
 
-TableWriteReport sendQuestDB(const QuestDbServer& server, std::span<const MacroEntry> descoberta,
+TableWriteReport sendQuestDB(const QuestDbServer& server, const MacroEntries& descoberta,
                              const CivilTimeZone& zone) {
   return write_snapshots(kClientesTable, server, descoberta, zone);
 }
 
-TableWriteReport sendQuestDBChat(const QuestDbServer& server,
-                                 std::span<const MacroEntry> descoberta,
+TableWriteReport sendQuestDBChat(const QuestDbServer& server, const MacroEntries& descoberta,
                                  const CivilTimeZone& zone) {
   return write_snapshots(kCobrancaTable, server, descoberta, zone);
 }

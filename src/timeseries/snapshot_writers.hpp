@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "core/macro_entry.hpp"
+#include "core/macro_entries.hpp"
 #include "outside/postgres/time_zone.hpp"
 #include "timeseries/write_report.hpp"
 
@@ -38,11 +38,11 @@ struct QuestDbServer {
 // reported on standard error as one line "Erro: bekClientes: ..." and the writer returns
 // normally; any other failure (an entry without one of the names read, the run's time limit)
 // passes to the caller. Returns what became of the rows, for the run's outcome.
-TableWriteReport sendQuestDB(const QuestDbServer& server, std::span<const MacroEntry> descoberta,
+TableWriteReport sendQuestDB(const QuestDbServer& server, const MacroEntries& descoberta,
                              const CivilTimeZone& zone);
 
 // The same for the table bekCobranca of `server`, over plain HTTP.
-TableWriteReport sendQuestDBChat(const QuestDbServer& server,
-                                 std::span<const MacroEntry> descoberta, const CivilTimeZone& zone);
+TableWriteReport sendQuestDBChat(const QuestDbServer& server, const MacroEntries& descoberta,
+                                 const CivilTimeZone& zone);
 
 }  // namespace sonda

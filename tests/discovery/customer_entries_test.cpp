@@ -23,6 +23,12 @@ BillingData data_with(std::vector<CustomerRow> rows, FieldValue open_count, Fiel
   return data;
 }
 
+MacroEntry entry_at(const MacroEntries& entries, std::size_t index) {
+  MacroEntry entry;
+  entries.fill(index, entry);
+  return entry;
+}
+
 std::vector<std::string_view> names(const MacroEntry& entry) {
   std::vector<std::string_view> result;
   for (const MacroField& field : entry.fields()) result.push_back(field.name.text());
@@ -37,20 +43,20 @@ TEST(CustomerEntries, TwoShapesPerRowInRowOrder) {
   ASSERT_EQ(entries.discovery.size(), 2u);
   ASSERT_EQ(entries.discovery_qdb.size(), 2u);
   EXPECT_EQ(
-      names(entries.discovery[0]),
+      names(entry_at(entries.discovery, 0)),
       (std::vector<std::string_view>{"{#CLIENTE_ID}", "{#RAZAOSOCIAL}", "{#CPF_CNPJ}",
                                      "{#VALOR_DIVIDA}", "{#TITULOS_EM_ATRASO}", "{#CONTATO}"}));
-  EXPECT_EQ(names(entries.discovery_qdb[0]),
+  EXPECT_EQ(names(entry_at(entries.discovery_qdb, 0)),
             (std::vector<std::string_view>{
                 "{#CLIENTE_ID}", "{#RAZAOSOCIAL}", "{#CPF_CNPJ}", "{#VALOR_DIVIDA}",
                 "{#TITULOS_EM_ATRASO}", "{#CONTATO}", "{#TEMPO_VENCIMENTO}", "{#NOME_FANTASIA}",
                 "{#DATA_CADASTRO}", "{#STATUS_CONTRATO}", "{#BEK_IDENTIFICATION}"}));
   // A missing contact is "N/A" for Zabbix and stays absent for QuestDB.
-  EXPECT_EQ(entries.discovery[1].at("{#CONTATO}"), text("N/A"));
-  EXPECT_EQ(entries.discovery_qdb[1].at("{#CONTATO}"), FieldValue(Absent{}));
-  EXPECT_EQ(entries.discovery_qdb[0].at("{#BEK_IDENTIFICATION}"), text("zbx-host"));
-  EXPECT_EQ(entries.discovery_qdb[0].at("{#DATA_CADASTRO}"), FieldValue(at(2021, 2, 3)));
-  EXPECT_EQ(entries.discovery[1].at("{#CLIENTE_ID}"), FieldValue(Absent{}));
+  EXPECT_EQ(entry_at(entries.discovery, 1).at("{#CONTATO}"), text("N/A"));
+  EXPECT_EQ(entry_at(entries.discovery_qdb, 1).at("{#CONTATO}"), FieldValue(Absent{}));
+  EXPECT_EQ(entry_at(entries.discovery_qdb, 0).at("{#BEK_IDENTIFICATION}"), text("zbx-host"));
+  EXPECT_EQ(entry_at(entries.discovery_qdb, 0).at("{#DATA_CADASTRO}"), FieldValue(at(2021, 2, 3)));
+  EXPECT_EQ(entry_at(entries.discovery, 1).at("{#CLIENTE_ID}"), FieldValue(Absent{}));
 
   EXPECT_EQ(entries.totals.titulos_totais_em_atraso, integer(2));
   EXPECT_EQ(entries.totals.valor_total_divida, FieldValue(150.5));

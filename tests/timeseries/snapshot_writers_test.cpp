@@ -66,12 +66,12 @@ std::vector<MacroEntry> three_entries(std::string_view host) {
 // probe's settings of this process's environment.
 void write_clientes(const RunSettings& settings, std::span<const MacroEntry> entries,
                     std::string_view zone) {
-  sendQuestDB(clientes_server(settings, environment_settings()), entries,
+  sendQuestDB(clientes_server(settings, environment_settings()), BuiltMacroEntries(entries),
               snapshot_time_zone(zone, machine_zone(environment_settings())));
 }
 void write_cobranca(const RunSettings& settings, std::span<const MacroEntry> entries,
                     std::string_view zone) {
-  sendQuestDBChat(cobranca_server(settings, environment_settings()), entries,
+  sendQuestDBChat(cobranca_server(settings, environment_settings()), BuiltMacroEntries(entries),
                   snapshot_time_zone(zone, machine_zone(environment_settings())));
 }
 
@@ -329,9 +329,9 @@ TEST_F(SnapshotWriters, ZoneThisMachineDoesNotKnowIsReadInTheMachinesOwnWithOneL
       const CivilTimeZone zone =
           snapshot_time_zone(database_zone, machine_zone(environment_settings()));
       sendQuestDB(clientes_server(writer_settings(), environment_settings()),
-                  three_entries("sem-fuso"), zone);
+                  BuiltMacroEntries(three_entries("sem-fuso")), zone);
       sendQuestDBChat(cobranca_server(writer_settings(), environment_settings()),
-                      three_entries("sem-fuso"), zone);
+                      BuiltMacroEntries(three_entries("sem-fuso")), zone);
       errors = captured.text();
     }
     EXPECT_EQ(errors,

@@ -65,27 +65,91 @@ std::optional<AnswerHeader> read_header(std::string_view received) {
 
 }  // namespace
 
-ZabbixFrame frame_request(std::string&& body) {
-  if (body.size() > kMaxLength) {
+// A zlib stream at the level and with the parameters of compress2(), fed piece by piece: the
+// output is the same bytes as one compress2() call on the whole input.
+class ZabbixFrameWriter::Compressor {
+ public:
+  Compressor() {
+    // The fastest level: JSON shrinks several times over even so, and a large document is
+    // compressed in a fraction of the time its transfer would take.
+    const int result = ::deflateInit(&stream_, Z_BEST_SPEED);
+    if (result != Z_OK) fail(result);
+  }
+  ~Compressor() { ::deflateEnd(&stream_); }
+  Compressor(const Compressor&) = delete;
+  Compressor& operator=(const Compressor&) = delete;
+
+  void add(std::string_view bytes) { run(bytes, Z_NO_FLUSH); }
+
+  std::string finish() {
+    run({}, Z_FINISH);
+    return std::move(output_);
+  }
+
+ private:
+  static constexpr std::size_t kRoom = 64 * 1024;
+
+  [[noreturn]] static void fail(int result) {
+    throw ZabbixFrameError(std::string("falha ao comprimir o envio: ") + ::zError(result));
+  }
+
+  void run(std::string_view bytes, int flush) {
+    stream_.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.data()));
+    stream_.avail_in = static_cast<uInt>(bytes.size());
+    Bytef room[kRoom];
+    for (;;) {
+      stream_.next_out = room;
+      stream_.avail_out = kRoom;
+      const int result = ::deflate(&stream_, flush);
+      if (result == Z_STREAM_ERROR) fail(result);
+      output_.append(reinterpret_cast<const char*>(room), kRoom - stream_.avail_out);
+      if (flush == Z_FINISH ? result == Z_STREAM_END : stream_.avail_out != 0) return;
+    }
+  }
+
+  z_stream stream_{};
+  std::string output_;
+};
+
+ZabbixFrameWriter::ZabbixFrameWriter() = default;
+ZabbixFrameWriter::~ZabbixFrameWriter() = default;
+
+void ZabbixFrameWriter::append(std::string_view bytes) {
+  size_ += bytes.size();
+  if (size_ > kMaxLength) {
     throw ZabbixFrameError("o envio passa de 4 GiB, o máximo do protocolo");
   }
+  if (!compressor_ && size_ <= kZabbixCompressFrom) {
+    plain_ += bytes;
+    return;
+  }
+  if (!compressor_) {
+    compressor_ = std::make_unique<Compressor>();
+    compressor_->add(plain_);
+    std::string().swap(plain_);
+  }
+  // zlib counts input in 32-bit units.
+  constexpr std::size_t kMostAtOnce = 1u << 30;
+  for (std::size_t at = 0; at < bytes.size(); at += kMostAtOnce) {
+    compressor_->add(bytes.substr(at, kMostAtOnce));
+  }
+}
+
+ZabbixFrame ZabbixFrameWriter::finish() {
+  if (!compressor_) return {header(kFlagProtocol, plain_.size(), 0), std::move(plain_)};
+  std::string payload = compressor_->finish();
+  compressor_.reset();
+  return {header(kFlagProtocol | kFlagCompressed, payload.size(), size_), std::move(payload)};
+}
+
+ZabbixFrame frame_request(std::string&& body) {
   if (body.size() <= kZabbixCompressFrom) {
     return {header(kFlagProtocol, body.size(), 0), std::move(body)};
   }
-  // Room for the worst case, left uninitialised: only the pages the output reaches are ever
-  // touched, so a document of hundreds of megabytes costs the memory of its compressed form.
-  auto length = static_cast<uLongf>(::compressBound(body.size()));
-  const std::unique_ptr<Bytef[]> room(new Bytef[length]);
-  // The fastest level: JSON shrinks several times over even so, and a large document is
-  // compressed in a fraction of the time its transfer would take.
-  const int result = ::compress2(room.get(), &length, reinterpret_cast<const Bytef*>(body.data()),
-                                 body.size(), Z_BEST_SPEED);
-  if (result != Z_OK) {
-    throw ZabbixFrameError(std::string("falha ao comprimir o envio: ") + ::zError(result));
-  }
-  std::string frame_header = header(kFlagProtocol | kFlagCompressed, length, body.size());
+  ZabbixFrameWriter writer;
+  writer.append(body);
   std::string().swap(body);  // the caller's body is not needed again: free it before the send
-  return {std::move(frame_header), std::string(reinterpret_cast<const char*>(room.get()), length)};
+  return writer.finish();
 }
 
 std::optional<std::size_t> answer_frame_size(std::string_view received) {

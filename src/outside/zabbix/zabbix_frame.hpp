@@ -1,6 +1,8 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <memory>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -28,9 +30,34 @@ class ZabbixFrameError : public std::runtime_error {
 
 // Frames a request body as zabbix_sender does: "ZBXD", flags 0x01, the body's length and a
 // reserved 0 (32-bit little-endian each). A body over kZabbixCompressFrom is compressed with
-// zlib and framed with flags 0x03, the compressed length and then the body's own; the body is
-// then released. Raises ZabbixFrameError when the body passes 4 GiB, the protocol's limit.
+// zlib (its fastest level) and framed with flags 0x03, the compressed length and then the body's
+// own; the body is then released. Raises ZabbixFrameError when the body passes 4 GiB, the
+// protocol's limit.
 ZabbixFrame frame_request(std::string&& body);
+
+// The same frame, for a body written in pieces: up to kZabbixCompressFrom bytes are kept as they
+// are, and once the body passes that, it is compressed as it arrives. A body of hundreds of
+// megabytes then costs the memory of its compressed form, and the frame is byte for byte the
+// one frame_request() makes of the whole body.
+class ZabbixFrameWriter {
+ public:
+  ZabbixFrameWriter();
+  ~ZabbixFrameWriter();
+  ZabbixFrameWriter(const ZabbixFrameWriter&) = delete;
+  ZabbixFrameWriter& operator=(const ZabbixFrameWriter&) = delete;
+
+  // Raises ZabbixFrameError once the body passes 4 GiB.
+  void append(std::string_view bytes);
+  // The frame of everything appended. The writer is spent.
+  ZabbixFrame finish();
+
+ private:
+  class Compressor;
+
+  std::uint64_t size_ = 0;
+  std::string plain_;                       // until the body passes kZabbixCompressFrom
+  std::unique_ptr<Compressor> compressor_;  // from then on
+};
 
 // The size of the whole answer frame at the start of `received`, once enough of its header has
 // arrived; nothing before. Raises ZabbixFrameError as soon as the bytes cannot start a frame

@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "core/field_value.hpp"
+#include "outside/zabbix/zabbix_frame.hpp"
 
 namespace sonda {
 
@@ -24,5 +25,27 @@ std::string sender_data_body(std::string_view host, std::span<const ZabbixItemVa
 // The same for one text value that the call may take over, so that a large one (the discovery
 // document) is copied only into the body.
 std::string sender_data_body(std::string_view host, std::string_view key, std::string&& text);
+
+// The frame of that request for a text written in pieces, each escaped and added to the frame
+// as it comes (see ZabbixFrameWriter): a text of hundreds of megabytes (the discovery document)
+// is never held whole, escaped or not. The frame is byte for byte frame_request() of
+// sender_data_body() of the whole text.
+class SenderTextRequest {
+ public:
+  SenderTextRequest(std::string_view host, std::string_view key);
+
+  // Appends ASCII text (InternalError for any other byte: the discovery document is ASCII).
+  // Raises ZabbixError when the request passes the protocol's 4 GiB or cannot be compressed.
+  void append(std::string_view text);
+  // The request's frame. The request is spent.
+  ZabbixFrame finish();
+
+ private:
+  void add(std::string_view bytes);
+
+  std::string key_;
+  ZabbixFrameWriter frame_;
+  std::string escaped_;  // reused for each piece
+};
 
 }  // namespace sonda

@@ -52,6 +52,11 @@ ZabbixCounts ZabbixSender::exchange(const std::string& what, std::size_t value_c
   } catch (const ZabbixFrameError& error) {
     throw ZabbixError("o envio de " + what + " ao servidor Zabbix: " + error.what());
   }
+  return exchange(what, value_count, std::move(frame));
+}
+
+ZabbixCounts ZabbixSender::exchange(const std::string& what, std::size_t value_count,
+                                    ZabbixFrame&& frame) {
   const ZabbixConnectionMaker open = [this](std::string where, Clock::time_point call_end,
                                             std::chrono::seconds call_time) {
     return ZabbixConnection(std::move(where), call_end, call_time, tls_.get());

@@ -49,6 +49,8 @@ class ZabbixSender {
   // One request carrying `body` (`what` and `value_count` describe it for messages and for an
   // answer without counts) to every destination; see send_zabbix.
   ZabbixCounts exchange(const std::string& what, std::size_t value_count, std::string&& body);
+  // The same for a request already framed (see SenderTextRequest).
+  ZabbixCounts exchange(const std::string& what, std::size_t value_count, ZabbixFrame&& frame);
 
   // The message of a failed delivery when a destination failed and was left out of the later
   // sends (how many of how many, and which); nothing when every destination took every request.

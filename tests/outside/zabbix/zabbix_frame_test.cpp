@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include "core/failure.hpp"
 #include "outside/zabbix/zabbix_reply.hpp"
+#include "outside/zabbix/zabbix_request.hpp"
 #include "support/fake_zabbix.hpp"
 
 namespace sonda::test {
@@ -25,6 +27,26 @@ TEST(ZabbixFrame, CompressedOnlyPastOneMebibyteAndReadBackWhole) {
   const std::string frame = packed.header + packed.payload;
   EXPECT_EQ(answer_frame_size(frame), frame.size());
   EXPECT_EQ(zabbix_frame_body(frame), large);
+}
+
+// A text request written in pieces is framed exactly as its whole body is, on either side of
+// the compression threshold.
+TEST(ZabbixFrame, TextWrittenInPiecesIsFramedAsTheWholeBodyOnBothSidesOfTheThreshold) {
+  const std::size_t around = sender_data_body("h", "k", std::string()).size();
+  for (const std::size_t body_size : {kZabbixCompressFrom, kZabbixCompressFrom + 1}) {
+    const std::string text(body_size - around - 2, 'a');
+    const std::string quoted = text + "\"";  // escaped as two bytes: the body's size exactly
+    SenderTextRequest request("h", "k");
+    request.append(std::string_view(quoted).substr(0, 1000));
+    request.append(std::string_view(quoted).substr(1000));
+    const ZabbixFrame pieces = request.finish();
+    const ZabbixFrame whole = frame_request(sender_data_body("h", "k", std::string(quoted)));
+    EXPECT_EQ(pieces.header, whole.header) << body_size;
+    EXPECT_TRUE(pieces.payload == whole.payload) << body_size;
+    EXPECT_EQ(pieces.header[4], body_size > kZabbixCompressFrom ? '\x03' : '\x01');
+  }
+  SenderTextRequest request("h", "k");
+  EXPECT_THROW(request.append("Estação"), InternalError);
 }
 
 TEST(ZabbixFrame, AnswersAreRecognisedAsTheyArriveAndDamageIsRefused) {
