@@ -9,7 +9,9 @@
 # The Zabbix phase is also timed in batch mode (SONDA_ZABBIX_BATCH=1000), against the strong
 # peer on the same values (zabbix_sender -i FILE, 250 values per request), and, up to 100000
 # customers, in both modes through bench/latency_relay (0.25 ms each way, as on a LAN), with
-# the time per value projected to 500000 customers. A second table shows these.
+# the time per value projected to 500000 customers. A second table shows these. A third shows
+# where the memory goes: the peak of each phase of the normal run, the batch run and the debug
+# report, and the whole peak per customer (build/bench/memory.csv).
 # Usage: bench/run.sh [CUSTOMERS ...]
 # SONDA_BENCH_QUIET_LIMIT (seconds, default 300) bounds each wait for idle cores;
 # SONDA_BENCH_RELAY_MAX (default 100000) is the largest size measured through the relay.
@@ -48,6 +50,29 @@ since() { awk -v a="$1" -v b="$(now)" 'BEGIN { printf "%.3f", b - a }'; }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", (b > 0 ? a / b : 0) }'; }
 # A value of the probe's phase file.
 phase() { sed -n "s/.*\"$2\": \([0-9.e+-]*\).*/\1/p" "$1"; }
+# The whole run of a phase file: the sum of its phases.
+run_seconds() {
+  awk '{ while (match($0, /"[a-z_]+": [0-9.e+-]+/)) {
+           pair = substr($0, RSTART, RLENGTH); $0 = substr($0, RSTART + RLENGTH)
+           if (pair !~ /_kib"/) { sub(/.*: /, "", pair); total += pair } } }
+       END { printf "%.3f", total }' "$1"
+}
+mib() { awk -v k="$1" 'BEGIN { printf "%.0f", k / 1024 }'; }
+# One line of memory.csv: where a run's memory went, phase by phase (MiB), its whole peak and
+# that peak per customer (KiB).
+memory_line() {  # customers, mode, phase file
+  local file=$3 phase peaks=""
+  for phase in database building zabbix_fixos zabbix_clientes questdb_clientes questdb_cobranca report; do
+    local kib
+    kib=$(phase "$file" "${phase}_peak_kib")
+    peaks="$peaks,${kib:+$(mib "$kib")}"
+  done
+  local peak
+  peak=$(phase "$file" peak_rss_kib)
+  echo "$1,$2,$(run_seconds "$file")$peaks,$(mib "$peak"),$(awk -v k="$peak" -v n="$1" 'BEGIN { printf "%.2f", k / n }')" \
+    >>"$out/memory.csv"
+}
+
 # The whole Zabbix phase of a phase file: the totals and document, then the customer values.
 zabbix_phase() {
   awk -v a="$(phase "$1" zabbix_fixos)" -v b="$(phase "$1" zabbix_clientes)" \
@@ -121,6 +146,9 @@ trap 'stop_relay; scripts/test-servers.sh stop' EXIT
 
 echo "customers,sends,zabbix_default_s,zabbix_batch_s,batch_customer_values_s,zabbix_sender_file_s,relay_default_s,relay_batch_s,relay_default_500k_s,relay_batch_500k_s" \
   >"$out/zabbix-modes.csv"
+
+echo "customers,mode,run_s,database_mib,building_mib,zabbix_fixos_mib,zabbix_clientes_mib,questdb_clientes_mib,questdb_cobranca_mib,report_mib,peak_mib,peak_kib_per_customer" \
+  >"$out/memory.csv"
 
 echo "[" >"$out/results.json"
 echo "customers,rows,generator_s,run_s,database_s,psql_s,building_s,zabbix_s,zabbix_loop_s,questdb_clientes_s,curl_clientes_s,questdb_cobranca_s,curl_cobranca_s,peak_rss_mib,zabbix_sender_per_value_ms,probe_per_value_ms,report_s,report_run_s" \
@@ -221,6 +249,9 @@ for n in "${sizes[@]}"; do
     >"$out/report-$n.txt"
   report_run_s=$(since "$start")
   report_s=$(phase "$out/report-phases-$n.json" report)
+  memory_line "$n" padrão "$out/phases-$n.json"
+  memory_line "$n" lote "$out/phases-$n-lote.json"
+  memory_line "$n" debug "$out/report-phases-$n.json"
 
   # The peer: zabbix_sender started once per value, as a shell script would.
   wait_for_quiet
@@ -277,5 +308,16 @@ tail -n +2 "$out/zabbix-modes.csv" | while IFS=, read -r -a v; do
   printf '%9s %9s %10s %10s %14s %16s %13s %11s %15s %13s\n' "${v[0]}" "${v[1]}" "${v[2]}" \
     "${v[3]}" "${v[4]}" "${v[5]}" "${v[6]:--}" "${v[7]:--}" "${v[8]:--}" "${v[9]:--}"
 done
+# Where the memory goes: the peak of each phase of the normal run, of the batch run and of the
+# debug report, the whole run's peak and that peak per customer.
 echo
-echo "Resultados: $out/results.json, $out/results.csv e $out/zabbix-modes.csv"
+printf '%9s %7s %9s %7s %9s %11s %13s %12s %12s %10s %8s %13s\n' clientes modo total_s banco \
+  montagem "zbx_fixos" "zbx_clientes" "qdb_clientes" "qdb_cobranca" "relatório" pico_MiB \
+  "KiB/cliente"
+tail -n +2 "$out/memory.csv" | while IFS=, read -r -a v; do
+  printf '%9s %7s %9s %7s %9s %11s %13s %12s %12s %10s %8s %13s\n' "${v[0]}" "${v[1]}" "${v[2]}" \
+    "${v[3]:--}" "${v[4]:--}" "${v[5]:--}" "${v[6]:--}" "${v[7]:--}" "${v[8]:--}" "${v[9]:--}" \
+    "${v[10]}" "${v[11]}"
+done
+echo
+echo "Resultados: $out/results.json, $out/results.csv, $out/zabbix-modes.csv e $out/memory.csv"
