@@ -23,15 +23,13 @@ FieldValue kept_value(const PgResult& result, int row, int column, TextStore& te
   return value;
 }
 
-std::vector<CustomerRow> customer_rows(const PgResult& result, TextStore& texts) {
+// Adds the rows of `result` to `rows`, their texts copied into `texts`.
+void add_customer_rows(const PgResult& result, std::vector<CustomerRow>& rows, TextStore& texts) {
   expect_columns(result, kCustomerColumns, "a consulta de clientes");
-  std::vector<CustomerRow> rows;
-  rows.reserve(static_cast<std::size_t>(result.rows()));
   for (int row = 0; row < result.rows(); ++row) {
     auto at = [&](int column) { return kept_value(result, row, column, texts); };
     rows.push_back({at(0), at(1), at(2), at(3), at(4), at(5), at(6), at(7), at(8), at(9)});
   }
-  return rows;
 }
 
 std::vector<OpenBillsRow> open_bills_rows(const PgResult& result, TextStore& texts) {
@@ -72,9 +70,8 @@ std::string_view advice(std::string_view message) {
 }
 
 BillingData read_with_connection(const PgParameters& parameters, const std::string& pop_id) {
-  PgResult customers;
+  BillingData data;
   PgResult open_bills;
-  std::string time_zone;
   {
     PgConnection connection(parameters);
     // pop_id is escaped for this connection, so the pattern is always %, pop_id, % and no
@@ -88,15 +85,16 @@ BillingData read_with_connection(const PgParameters& parameters, const std::stri
       connection.command("SET client_encoding TO 'SQL_ASCII'");
     }
     connection.command("BEGIN");
-    customers = connection.query(std::string(kCustomerStatement), "a consulta de clientes");
+    // Row by row: hundreds of thousands of customers are held once, as rows, and never also as
+    // the whole result beside them.
+    connection.query_rows(
+        std::string(kCustomerStatement), "a consulta de clientes",
+        [&](const PgResult& rows) { add_customer_rows(rows, data.clientes_data, data.texts); });
     open_bills = connection.query(open_bills_text, "a consulta de títulos em aberto");
     // The zone in which the statements' casts turned timestamps into date-times.
-    time_zone = connection.parameter("TimeZone");
+    data.time_zone = connection.parameter("TimeZone");
     // Leaving the scope closes the connection, which ends the transaction: no COMMIT, no ROLLBACK.
   }
-  BillingData data;
-  data.time_zone = std::move(time_zone);
-  data.clientes_data = customer_rows(customers, data.texts);
   data.titulos_valor_em_aberto = open_bills_rows(open_bills, data.texts);
   if (data.titulos_valor_em_aberto.size() != 1) {
     throw DataError("a consulta de títulos em aberto deveria trazer exatamente uma linha");

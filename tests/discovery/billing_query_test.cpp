@@ -162,6 +162,26 @@ TEST(BillingQuery, RejectedStatementNamesTheDatabaseError) {
             "do sistema de gestão)");
 }
 
+// Rows are read as they arrive, one at a time; a statement that fails after some rows is a
+// failure of the statement, never a shorter result.
+TEST(BillingQuery, RowsArriveOneAtATimeAndAFailureAfterSomeFailsTheStatement) {
+  PgConnection connection(database_parameters(fixture_settings()));
+  std::vector<int> sizes;
+  connection.query_rows("SELECT g::int8 FROM generate_series(1, 3) g", "a consulta",
+                        [&](const PgResult& rows) { sizes.push_back(rows.rows()); });
+  EXPECT_EQ(sizes, (std::vector<int>{1, 1, 1, 0}));
+
+  std::vector<FieldValue> values;
+  EXPECT_EQ(failure_text([&] {
+              connection.query_rows("SELECT (10 / (3 - g))::int8 FROM generate_series(1, 5) g",
+                                    "a consulta", [&](const PgResult& rows) {
+                                      if (rows.rows() == 1) values.push_back(rows.value(0, 0));
+                                    });
+            }),
+            "DatabaseError: o PostgreSQL recusou a consulta (SQLSTATE 22012): division by zero");
+  EXPECT_EQ(values, (std::vector<FieldValue>{integer(5), integer(10)}));
+}
+
 TEST(BillingQuery, ConnectionFailuresNameTheProblemButNeverThePassword) {
   RunSettings wrong_password = fixture_settings();
   wrong_password.db_password.assign("segredo-errado-123");

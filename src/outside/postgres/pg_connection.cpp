@@ -290,13 +290,16 @@ void PgConnection::flush_output() {
 }
 
 PgResultOwner PgConnection::run(const std::string& statement, Protocol protocol,
-                                std::string_view what) {
+                                std::string_view what, const RowHandler* each_row) {
   PGconn* connection = connection_.get();
   const int sent = protocol == Protocol::simple
                        ? PQsendQuery(connection, statement.c_str())
                        : PQsendQueryParams(connection, statement.c_str(), 0, nullptr, nullptr,
                                            nullptr, nullptr, 1);
   if (!sent) fail("não foi possível enviar " + std::string(what) + " ao PostgreSQL");
+  if (each_row && !PQsetSingleRowMode(connection)) {
+    fail("não foi possível ler " + std::string(what) + " linha a linha");
+  }
   PgResultOwner first;
   try {
     flush_output();
@@ -307,12 +310,20 @@ PgResultOwner PgConnection::run(const std::string& statement, Protocol protocol,
       }
       PgResultOwner result(PQgetResult(connection));
       if (!result) break;
+      if (each_row && !first) {
+        const ExecStatusType status = PQresultStatus(result.get());
+        if (status == PGRES_SINGLE_TUPLE || status == PGRES_TUPLES_OK) {
+          (*each_row)(PgResult(std::move(result)));
+          continue;
+        }
+      }
       if (!first) first = std::move(result);
     }
   } catch (const TimeoutException&) {
     send_cancel(connection);
     throw;
   }
+  if (each_row && !first) return {};  // every result was a row, handed over
   const ExecStatusType status = first ? PQresultStatus(first.get()) : PGRES_FATAL_ERROR;
   if (status != PGRES_TUPLES_OK && status != PGRES_COMMAND_OK) {
     std::string message = "o PostgreSQL recusou " + std::string(what);
@@ -328,6 +339,11 @@ PgResultOwner PgConnection::run(const std::string& statement, Protocol protocol,
 
 PgResult PgConnection::query(const std::string& statement, std::string_view what) {
   return PgResult(run(statement, Protocol::extended_binary, what));
+}
+
+void PgConnection::query_rows(const std::string& statement, std::string_view what,
+                              const std::function<void(const PgResult&)>& each) {
+  run(statement, Protocol::extended_binary, what, &each);
 }
 
 void PgConnection::command(const std::string& statement) {

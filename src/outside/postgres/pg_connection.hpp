@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -66,6 +67,13 @@ class PgConnection {
   // DatabaseError when the server rejects it. `what` names the statement in messages.
   PgResult query(const std::string& statement, std::string_view what);
 
+  // The same, with the rows handed to `each` as they arrive, one result of one row at a time
+  // (libpq's single-row mode), then one result of no rows that still describes the columns: a
+  // statement of hundreds of thousands of rows is never held whole. Whatever `each` raises
+  // leaves at once.
+  void query_rows(const std::string& statement, std::string_view what,
+                  const std::function<void(const PgResult&)>& each);
+
   // Runs a statement through the simple protocol and discards its result (BEGIN).
   void command(const std::string& statement);
 
@@ -79,7 +87,9 @@ class PgConnection {
 
  private:
   enum class Protocol { simple, extended_binary };
-  PgResultOwner run(const std::string& statement, Protocol protocol, std::string_view what);
+  using RowHandler = std::function<void(const PgResult&)>;
+  PgResultOwner run(const std::string& statement, Protocol protocol, std::string_view what,
+                    const RowHandler* each_row = nullptr);
   void wait_until_ready(bool for_writing);
   void flush_output();
   [[noreturn]] void fail(const std::string& context) const;
