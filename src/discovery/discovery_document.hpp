@@ -9,6 +9,9 @@
 
 namespace sonda {
 
+// About the size of each piece of the document handed on as it is written.
+inline constexpr std::size_t kDocumentPiece = 64 * 1024;
+
 // The low-level-discovery document: {"data": [entry, ...]} with each entry an object of its
 // fields in entry order. Written byte for byte this way: ", " between members and elements,
 // ": " after a name, no other blank; printable ASCII as it is but " and \ (escaped), \n \r \t
@@ -24,8 +27,6 @@ void write_discovery_document(const MacroEntries& discovery,
 
 // The whole document, in one string (small lists).
 std::string discovery_document(std::span<const MacroEntry> discovery);
-
-inline constexpr std::size_t kDocumentPiece = 64 * 1024;
 
 // Appends `text` as a JSON string, escaped as in the discovery document.
 void append_json_string(std::string& out, std::string_view text);
