@@ -12,7 +12,8 @@
 # Needs the test servers (scripts/test-servers.sh start): their PostgreSQL holds the databases,
 # their QuestDB takes the probe's rows. SONDA_SIZING_TEMPLATE (default the project's template)
 # is the template imported; SONDA_SIZING_RUNS (default 2) the later runs; SONDA_SIZING_WAIT
-# (seconds, default 3600) bounds each wait. One CSV line per call goes to
+# (seconds, default 3600) bounds each wait; SONDA_SIZING_LLD_MAX_MIB (default 7000) stops the
+# server when one LLD worker's own memory passes it. One CSV line per call goes to
 # build/bench/zabbix-sizing.csv; the server's folder, log and samples stay in
 # build/bench/sizing/VERSION-CUSTOMERS.
 set -euo pipefail
@@ -36,6 +37,7 @@ ZBX_TLS=$SONDA_TEST_ZBX_TLS_DIR
 template=${SONDA_SIZING_TEMPLATE:-zabbix/zabbix_template_sonda_cobranca.yaml}
 later_runs=${SONDA_SIZING_RUNS:-2}
 patience=${SONDA_SIZING_WAIT:-3600}
+lld_limit_mib=${SONDA_SIZING_LLD_MAX_MIB:-7000}
 host=sonda-dimensionamento
 out=build/bench
 dir=$PWD/$out/sizing/$version-$customers
@@ -189,7 +191,15 @@ sample() {
   while kill -0 "$server_pid" 2>/dev/null; do
     zbx_request "$port" '{"request":"zabbix.stats"}' 2>/dev/null |
       jq -c --arg t "$(now)" '{t: ($t | tonumber), data: .data}' >>"$dir/stats.jsonl" 2>/dev/null || true
-    echo "$(now) $(lld_ticks) $(lld_rss_kib)" >>"$dir/lld.ticks"
+    local rss
+    rss=$(lld_rss_kib)
+    echo "$(now) $(lld_ticks) $rss" >>"$dir/lld.ticks"
+    # An LLD worker that outgrows the memory this machine can spare stops the run before the
+    # kernel has to choose what to kill.
+    if [ "$rss" -gt $((lld_limit_mib * 1024)) ]; then
+      echo "um processo de LLD passou de $lld_limit_mib MiB" >"$dir/stopped"
+      kill "$server_pid" 2>/dev/null || true
+    fi
     lld_titles >>"$dir/lld.titles"
     sleep 2
   done
@@ -203,6 +213,7 @@ fail() {
   echo "$result" >&2
 }
 alive() {
+  if [ -f "$dir/stopped" ]; then fail "$(cat "$dir/stopped")"; return 1; fi
   if ! kill -0 "$server_pid" 2>/dev/null; then fail "o servidor parou"; return 1; fi
   if grep -q 'please increase\|out of memory' "$dir/zabbix_server.log" 2>/dev/null; then
     fail "$(grep -m1 'please increase\|out of memory' "$dir/zabbix_server.log" | sed 's/^ *[0-9]*:[0-9.]* *[0-9:.]* //')"
