@@ -54,8 +54,8 @@ else
   server=$dir/bin/zabbix_server
   zbx7_command "$server" /usr/sbin/zabbix_server
 fi
-database=zbxsize${version/./}
-base=${database}_base
+base=zbxsize${version/./}_base
+database=zbxsize${version/./}_$customers
 
 # The API of a frontend on the base database.
 api_url="" api_token=""
@@ -183,7 +183,7 @@ lld_titles() {
   local pid at
   at=$(now)
   for pid in $(pgrep -P "$server_pid"); do
-    tr '\0' ' ' <"/proc/$pid/cmdline" 2>/dev/null | grep -a -o 'lld worker #[0-9]* \[.*\]' |
+    { tr '\0' ' ' <"/proc/$pid/cmdline"; } 2>/dev/null | grep -a -o 'lld worker #[0-9]* \[.*\]' |
       sed "s/^/$at /" || true
   done
 }
@@ -251,8 +251,14 @@ landed() {
       WHERE h.clock >= $1 AND i.flags = 4 AND i.hostid = $host_id)"
 }
 # The busy seconds of the LLD workers' rules whose processing ended after a time (seconds since
-# 1970), from their titles: each new title tells one stretch, "idle I sec during D sec".
+# 1970), from their titles: each new title tells one stretch, "idle I sec during D sec". Zabbix
+# 7.0's workers keep "started" as their title: there, from that time to the last sample at which
+# their CPU grew.
 lld_busy_since() {
+  if [ ! -s "$dir/lld.titles" ]; then
+    awk -v a="$1" -v b="$(lld_last_busy | cut -d' ' -f1)" 'BEGIN { printf "%.1f", (b > a ? b - a : 0) }'
+    return
+  fi
   awk -v since="$1" '{
       title = $0; sub(/^[^ ]+ /, "", title)
       worker = $4
