@@ -85,6 +85,7 @@ make_base() {
   sql -d "$base" -c "UPDATE hosts SET status = 1 WHERE host = 'Zabbix server'" >/dev/null
   mkdir -p "$dir/base"
   zbx_frontend_start "$dir/base" "$frontend" "$base" 10051
+  trap 'kill "$(cat "$dir/base/frontend.pid")" 2>/dev/null || true' EXIT
   api_url=http://127.0.0.1:$ZBX_WEB_PORT/api_jsonrpc.php
   api_token=$(api user.login '{"username": "Admin", "password": "zabbix"}' | jq -r .)
   local both='{"createMissing": true, "updateExisting": true}' rules
