@@ -140,6 +140,43 @@ check_run() {  # label
   fi
 }
 
+# The values reach Zabbix's history, not only the probe's "OK": once the server has discovered
+# the customers of the first run's document (two items each; the ids of every size start at 1),
+# one more run in batch mode, after which each customer's two items must have its value in
+# history or history_uint; fails the benchmark otherwise. The first discovery of 500,000
+# customers keeps the server's LLD worker busy for many minutes: the wait grows with the size.
+zbx_sql() { role_psql -d "$SONDA_TEST_ZBX_DATABASE" -At -c "$1"; }
+zabbix_history_check() {  # database, label, customers in the document
+  local expected=$((2 * $3)) host_id items count start waited=0
+  host_id=$(zbx_sql "SELECT hostid FROM hosts WHERE host = '$host'")
+  discovered() { zbx_sql "SELECT count(*) FROM items WHERE hostid = $host_id AND flags = 4"; }
+  until items=$(discovered) && [ "$items" -ge "$expected" ]; do
+    if [ $waited -ge $((600 + $3 / 50)) ]; then
+      echo "o Zabbix não descobriu os clientes ($2): $items de $expected itens" >&2
+      exit 1
+    fi
+    sleep 5
+    waited=$((waited + 5))
+  done
+  sleep 5  # the test server reads its configuration every second
+  start=$(date +%s)
+  zabbix_phase_run "$1" "$2-historico" "$SONDA_TEST_ZBX_SERVER" 1000 >/dev/null
+  waited=0
+  until count=$(zbx_sql "SELECT count(DISTINCT itemid) FROM (
+        SELECT itemid FROM history WHERE clock >= $start UNION ALL
+        SELECT itemid FROM history_uint WHERE clock >= $start) v
+      JOIN items i USING (itemid) WHERE i.hostid = $host_id AND i.flags = 4") &&
+    [ "$count" -ge "$expected" ]; do
+    if [ $waited -ge 300 ]; then
+      echo "os valores por cliente não chegaram ao histórico do Zabbix ($2): $count de $expected itens" >&2
+      exit 1
+    fi
+    sleep 2
+    waited=$((waited + 2))
+  done
+  echo "Histórico do Zabbix ($2): os $expected itens dos clientes receberam os valores da execução."
+}
+
 relay_pid=""
 stop_relay() { [ -z "$relay_pid" ] || kill "$relay_pid" 2>/dev/null || true; relay_pid=""; }
 trap 'stop_relay; scripts/test-servers.sh stop' EXIT
@@ -240,6 +277,10 @@ for n in "${sizes[@]}"; do
   fi
   echo "$n,$sends,$(zabbix_phase "$phases"),$zabbix_batch_s,$batch_customer_values_s,$zabbix_sender_file_s,$relay_default_s,$relay_batch_s,$relay_default_500k_s,$relay_batch_500k_s" \
     >>"$out/zabbix-modes.csv"
+
+  # What the runs sent is in Zabbix's history.
+  zabbix_history_check "$db" "$n" "$(role_psql -d "$db" -At -c BEGIN -f "$out/customers.sql" |
+    cut -d'|' -f1 | grep -v '^$' | sort -u | wc -l)"
 
   # The debug report of the same data, to a file.
   wait_for_quiet

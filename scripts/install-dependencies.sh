@@ -26,6 +26,8 @@ if [ "${1:-all}" != demo ]; then
     zabbix-frontend-php php-cli php-cgi php-pgsql chromium fonts-dejavu-core locales
     # test servers: Zabbix 7.0 LTS, from Debian 13's packages in a system of its own
     debootstrap
+    # the Zabbix sizing runs read the server's statistics and drive its API with jq
+    jq
     # packaging and the manual page check
     dpkg-dev man-db groff-base
   )

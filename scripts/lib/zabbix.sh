@@ -104,6 +104,37 @@ ValueCacheSize=256M
 CONF
 }
 
+# zbx_sized_start DIR COMMAND DATABASE PORT [SETTING=VALUE...]: a server as zbx_server_conf
+# writes it, each given setting in place of the line of the same name (Zabbix refuses a
+# setting given twice), run by COMMAND (zabbix_server or a Zabbix 7.0 command of zbx7_command);
+# waits for its port. How the sizing runs try one set of caches after another.
+zbx_sized_start() {
+  local dir=$1 command=$2 database=$3 port=$4 setting
+  shift 4
+  mkdir -p "$dir"
+  zbx_server_conf "$dir" "$database" "$port" >"$dir/zabbix_server.conf"
+  for setting in "$@"; do
+    sed -i "/^${setting%%=*}=/d" "$dir/zabbix_server.conf"
+    echo "$setting" >>"$dir/zabbix_server.conf"
+  done
+  zbx_server_run "$dir" "$command"
+  wait_until "(exec 3<>/dev/tcp/127.0.0.1/$port)" 300
+}
+
+# zbx_request PORT JSON: the answer of the server on 127.0.0.1:PORT to one request of its own
+# protocol (the header, then the JSON, which must be ASCII), without the header.
+zbx_request() {
+  local port=$1 body=$2 length=${#2}
+  (
+    exec 3<>"/dev/tcp/127.0.0.1/$port" || exit 1
+    printf 'ZBXD\001' >&3
+    printf "$(printf '\\%03o\\%03o\\%03o\\%03o\\000\\000\\000\\000' $((length & 255)) \
+      $((length >> 8 & 255)) $((length >> 16 & 255)) $((length >> 24 & 255)))" >&3
+    printf '%s' "$body" >&3
+    timeout 30 cat <&3 | tail -c +14
+  )
+}
+
 # zbx_server_run DIR COMMAND: runs the server COMMAND with DIR/zabbix_server.conf in the
 # foreground, in the background of this shell, so that stopping is a kill; its pid goes to
 # DIR/server.pid. External checks see the server's environment: the probe finds its way back to
