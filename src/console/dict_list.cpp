@@ -55,8 +55,4 @@ void print_dict_list(const MacroEntries& dict_list, LineOutput& out) {
   }
 }
 
-void print_dict_list(std::span<const MacroEntry> dict_list, LineOutput& out) {
-  print_dict_list(BuiltMacroEntries(dict_list), out);
-}
-
 }  // namespace sonda

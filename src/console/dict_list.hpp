@@ -1,7 +1,5 @@
 #pragma once
 
-#include <span>
-
 #include "console/line_output.hpp"
 #include "core/macro_entries.hpp"
 
@@ -12,6 +10,5 @@ namespace sonda {
 // characters and gets a line with its key alone. Raises InternalError on a record without
 // fields. An empty list writes nothing.
 void print_dict_list(const MacroEntries& dict_list, LineOutput& out = standard_output());
-void print_dict_list(std::span<const MacroEntry> dict_list, LineOutput& out = standard_output());
 
 }  // namespace sonda

@@ -118,13 +118,6 @@ void write_discovery_document(const MacroEntries& discovery,
   sink(out);
 }
 
-std::string discovery_document(std::span<const MacroEntry> discovery) {
-  std::string document;
-  write_discovery_document(BuiltMacroEntries(discovery),
-                           [&](std::string_view piece) { document += piece; });
-  return document;
-}
-
 void append_json_string(std::string& out, std::string_view text) { append_string(out, text); }
 
 }  // namespace sonda

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <functional>
-#include <span>
 #include <string>
 #include <string_view>
 
@@ -24,9 +23,6 @@ inline constexpr std::size_t kDocumentPiece = 64 * 1024;
 // document of hundreds of megabytes is never held whole. Time is proportional to its length.
 void write_discovery_document(const MacroEntries& discovery,
                               const std::function<void(std::string_view)>& sink);
-
-// The whole document, in one string (small lists).
-std::string discovery_document(std::span<const MacroEntry> discovery);
 
 // Appends `text` as a JSON string, escaped as in the discovery document.
 void append_json_string(std::string& out, std::string_view text);

@@ -9,7 +9,7 @@ namespace {
 
 std::string printed(const std::vector<MacroEntry>& records) {
   LineOutput out(-1, std::size_t{1} << 40);
-  print_dict_list(records, out);
+  print_dict_list(BuiltMacroEntries(records), out);
   return std::string(out.buffered());
 }
 

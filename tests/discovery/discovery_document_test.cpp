@@ -16,6 +16,14 @@ namespace {
 using test::integer;
 using test::text;
 
+// The whole document of a few entries, in one string.
+std::string discovery_document(const std::vector<MacroEntry>& discovery) {
+  std::string document;
+  write_discovery_document(BuiltMacroEntries(discovery),
+                           [&](std::string_view piece) { document += piece; });
+  return document;
+}
+
 MacroEntry discovery_entry(FieldValue id, FieldValue razao, FieldValue cpf, FieldValue valor,
                            FieldValue titulos, FieldValue contato) {
   return {{"{#CLIENTE_ID}", id},      {"{#RAZAOSOCIAL}", razao},         {"{#CPF_CNPJ}", cpf},

@@ -43,8 +43,6 @@ std::string dumped(Json&& data) {
   return json_text(request);
 }
 
-constexpr char kHex[] = "0123456789abcdef";
-
 }  // namespace
 
 std::string sender_data_body(std::string_view host, std::span<const ZabbixItemValue> values) {
@@ -72,50 +70,24 @@ void SenderTextRequest::add(std::string_view bytes) {
   try {
     frame_.append(bytes);
   } catch (const ZabbixFrameError& error) {
-    throw ZabbixError("o envio de " + key_ + " ao servidor Zabbix: " + error.what());
+    fail(error);
   }
 }
 
+void SenderTextRequest::fail(const ZabbixFrameError& error) const {
+  throw ZabbixError("o envio de " + key_ + " ao servidor Zabbix: " + error.what());
+}
+
 void SenderTextRequest::append(std::string_view text) {
-  // dump()'s escaping of an ASCII string: the quote, the backslash and control characters.
-  escaped_.clear();
+  // Only ASCII escapes piece by piece as it does whole: a piece could end inside a character.
   for (const char c : text) {
-    switch (c) {
-      case '"':
-        escaped_ += "\\\"";
-        break;
-      case '\\':
-        escaped_ += "\\\\";
-        break;
-      case '\b':
-        escaped_ += "\\b";
-        break;
-      case '\t':
-        escaped_ += "\\t";
-        break;
-      case '\n':
-        escaped_ += "\\n";
-        break;
-      case '\f':
-        escaped_ += "\\f";
-        break;
-      case '\r':
-        escaped_ += "\\r";
-        break;
-      default: {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte >= 0x80) throw InternalError("texto de envio ao Zabbix fora do ASCII");
-        if (byte < 0x20) {
-          escaped_ += "\\u00";
-          escaped_.push_back(kHex[byte >> 4]);
-          escaped_.push_back(kHex[byte & 0xF]);
-        } else {
-          escaped_.push_back(c);
-        }
-      }
+    if (static_cast<unsigned char>(c) >= 0x80) {
+      throw InternalError("texto de envio ao Zabbix fora do ASCII");
     }
   }
-  add(escaped_);
+  // dump()'s own escaping, without the quotes around the string.
+  const std::string quoted = json_text(std::string(text));
+  add(std::string_view(quoted).substr(1, quoted.size() - 2));
 }
 
 ZabbixFrame SenderTextRequest::finish() {
@@ -123,7 +95,7 @@ ZabbixFrame SenderTextRequest::finish() {
   try {
     return frame_.finish();
   } catch (const ZabbixFrameError& error) {
-    throw ZabbixError("o envio de " + key_ + " ao servidor Zabbix: " + error.what());
+    fail(error);
   }
 }
 

@@ -42,10 +42,10 @@ class SenderTextRequest {
 
  private:
   void add(std::string_view bytes);
+  [[noreturn]] void fail(const ZabbixFrameError& error) const;
 
   std::string key_;
   ZabbixFrameWriter frame_;
-  std::string escaped_;  // reused for each piece
 };
 
 }  // namespace sonda
