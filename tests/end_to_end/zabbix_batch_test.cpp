@@ -93,7 +93,7 @@ TEST_P(ZabbixBatchEndToEnd, FirstRunDiscoversSecondRunFillsAndLargeDocumentsArri
   EXPECT_EQ(stored_value(zabbix, kHost, "titulos_totais_em_atraso", start), "6");
   EXPECT_EQ(stored_value(zabbix, kHost, "valor_total_divida", start), "177.5");
   EXPECT_EQ(stored_value(zabbix, kHost, "valor_total_em_aberto", start), "165");
-  for (int i = 0; i < 150 && discovered_items(zabbix) < 10; ++i) std::this_thread::sleep_for(100ms);
+  for (int i = 0; i < 600 && discovered_items(zabbix) < 10; ++i) std::this_thread::sleep_for(100ms);
   ASSERT_EQ(discovered_items(zabbix), 10u);
   EXPECT_EQ(questdb_rows("bekClientes", kHost).size(), 7u);
 
@@ -122,7 +122,7 @@ TEST_P(ZabbixBatchEndToEnd, FirstRunDiscoversSecondRunFillsAndLargeDocumentsArri
   const ZabbixCounts counts = send_zabbix(sender, kHost, "discovery_clientes", std::move(document));
   EXPECT_EQ(counts.processed, 1u);
   EXPECT_EQ(counts.failed, 0u);
-  for (int i = 0; i < 300 && discovered_items(zabbix) < 12; ++i) std::this_thread::sleep_for(100ms);
+  for (int i = 0; i < 600 && discovered_items(zabbix) < 12; ++i) std::this_thread::sleep_for(100ms);
   EXPECT_EQ(discovered_items(zabbix), 12u);
 }
 
