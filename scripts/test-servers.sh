@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Starts (start) or stops (stop) the throwaway servers the tests talk to, on loopback only.
 # `start` writes their addresses and credentials to build/test-servers.env, which the test
-# command exports to the tests.
+# command exports to the tests. `start bench` starts only what the benchmark talks to
+# (PostgreSQL, QuestDB and one Zabbix 6.0 server): the others' idle work would be timed too.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/lib/common.sh
@@ -16,6 +17,7 @@ env_file=build/test-servers.env
 env_line() { printf '%s=%q\n' "$1" "$2"; }
 
 start() {
+  local only_bench=${1:-}
   mkdir -p build
   [ -f "$env_file" ] && stop
   local dir
@@ -56,14 +58,12 @@ start() {
   SSL_CERT_FILE=$QDB_CA SONDA_LOG_DIR=$dir/logs zbx_start "$dir/zabbix" tests/fixtures/zabbix_host.sql \
     tests/fixtures/zabbix_tls_hosts.sql
   ln -sf "$PWD/build/sonda-cobranca" "$ZBX_SCRIPTS/sonda-cobranca"
-  zbx_frontend_start "$dir/zabbix"
   {
     env_line SONDA_TEST_ZBX_SERVER "127.0.0.1:$ZBX_PORT"
     env_line SONDA_TEST_ZBX_CONF "$ZBX_CONF"
     env_line SONDA_TEST_ZBX_CONTROL "$(command -v zabbix_server)"
     env_line SONDA_TEST_ZBX_DATABASE zabbix
     env_line SONDA_TEST_ZBX_HOST sonda-teste
-    env_line SONDA_TEST_ZBX_API "http://127.0.0.1:$ZBX_WEB_PORT/api_jsonrpc.php"
     env_line SONDA_TEST_LOG_DIR "$dir/logs"
     env_line SONDA_TEST_ZBX_PSK_HOST sonda-psk
     env_line SONDA_TEST_ZBX_CERT_HOST sonda-cert
@@ -72,6 +72,12 @@ start() {
     env_line SONDA_TEST_ZBX_SERVER_SUBJECT "$ZBX_SERVER_SUBJECT"
     env_line SONDA_TEST_ZBX_CA_SUBJECT "$ZBX_CA_SUBJECT"
   } >>"$env_file"
+  if [ "$only_bench" = bench ]; then
+    echo "Servidores do benchmark prontos ($env_file)."
+    return
+  fi
+  zbx_frontend_start "$dir/zabbix"
+  env_line SONDA_TEST_ZBX_API "http://127.0.0.1:$ZBX_WEB_PORT/api_jsonrpc.php" >>"$env_file"
 
   # A cluster of two Zabbix 6.0 nodes, for the failover test alone.
   zbx_ha_start "$dir/zabbix-ha"
@@ -122,7 +128,7 @@ stop() {
 }
 
 case "${1:-}" in
-  start) start ;;
+  start) start "${2:-}" ;;
   stop) stop ;;
-  *) echo "uso: $0 start|stop" >&2; exit 2 ;;
+  *) echo "uso: $0 start [bench]|stop" >&2; exit 2 ;;
 esac
