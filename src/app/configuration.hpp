@@ -28,6 +28,7 @@ inline constexpr SettingName kSettingNames[] = {
     {"SONDA_ZABBIX_SERVER", SettingPlace::anywhere},
     {"SONDA_ZABBIX_CONFIG", SettingPlace::anywhere},
     {"SONDA_ZABBIX_BATCH", SettingPlace::anywhere},
+    {"SONDA_DISCOVERY_AMOUNTS", SettingPlace::anywhere},
     {"SONDA_LOG_DIR", SettingPlace::anywhere},
     {"SONDA_PHASE_TIMES", SettingPlace::anywhere},
     {"SONDA_SEND_OUTCOME", SettingPlace::environment},

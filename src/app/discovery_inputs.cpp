@@ -42,6 +42,7 @@ DiscoverySettings discovery_settings(const RunSettings& settings,
           clientes_server(settings, configuration),
           cobranca_server(settings, configuration),
           settings.zabbix_host.value(),
+          discovery_amounts(configuration),
           phase_times_file(configuration),
           machine_zone(configuration)};
 }

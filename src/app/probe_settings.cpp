@@ -64,6 +64,16 @@ bool sends_outcome(const Configuration& configuration) {
                     line->value + "\"");
 }
 
+DocumentAmounts discovery_amounts(const Configuration& configuration) {
+  const ConfigLine* line = configuration.find("SONDA_DISCOVERY_AMOUNTS");
+  if (line == nullptr || line->value.empty() || line->value == "1") return DocumentAmounts::kept;
+  if (line->value == "0") return DocumentAmounts::left_out;
+  throw ConfigError(line->named() +
+                    " deve ser 1 (a descoberta leva {#VALOR_DIVIDA} e {#TITULOS_EM_ATRASO}) ou 0 "
+                    "(a descoberta os deixa de fora), não \"" +
+                    line->value + "\"");
+}
+
 std::optional<std::string> phase_times_file(const Configuration& configuration) {
   const ConfigLine* line = configuration.find("SONDA_PHASE_TIMES");
   if (line == nullptr) return std::nullopt;

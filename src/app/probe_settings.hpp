@@ -5,6 +5,7 @@
 #include <string>
 
 #include "app/configuration.hpp"
+#include "discovery/discovery_document.hpp"
 #include "timeseries/snapshot_zone.hpp"
 
 namespace sonda {
@@ -27,6 +28,10 @@ std::optional<std::string> log_folder(const Configuration& configuration);
 // Whether a direct run (one not started by launch_) sends its outcome to Zabbix when it ends,
 // SONDA_SEND_OUTCOME: "1" sends, "0", empty or unset does not.
 bool sends_outcome(const Configuration& configuration);
+
+// Whether the discovery document keeps each customer's amounts, SONDA_DISCOVERY_AMOUNTS: "1",
+// empty or unset keeps them, "0" leaves them out.
+DocumentAmounts discovery_amounts(const Configuration& configuration);
 
 // The file that receives the duration of each phase, SONDA_PHASE_TIMES, when one is named.
 std::optional<std::string> phase_times_file(const Configuration& configuration);

@@ -46,6 +46,8 @@ e o ambiente prevalece sobre o arquivo.
 * SONDA_ZABBIX_CONFIG        arquivo de configuração do agente (como zabbix_sender -c):
                              ServerActive e as linhas TLS* da criptografia com o Zabbix
 * SONDA_ZABBIX_BATCH         valores por envio ao Zabbix, de 1 (padrão) a 10000
+* SONDA_DISCOVERY_AMOUNTS    0: a descoberta deixa de fora {#VALOR_DIVIDA} e
+                             {#TITULOS_EM_ATRASO} (grandes provedores); 1: padrão
 * SONDA_LOG_DIR              pasta dos registros das execuções em segundo plano
   TMPDIR                     pasta desses registros sem SONDA_LOG_DIR nem uma
                              /var/log/sonda-cobranca gravável (padrão /tmp)

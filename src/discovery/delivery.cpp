@@ -46,7 +46,7 @@ ZabbixCounts send_in_requests(ZabbixSender& zabbix_server, const std::string& za
 }  // namespace
 
 ZabbixCounts send_fixed_values(ZabbixSender& zabbix_server, const std::string& zabbix_host,
-                               const CustomerEntries& entries) {
+                               const CustomerEntries& entries, DocumentAmounts amounts) {
   const Totals& totals = entries.totals;
   const ZabbixItemValue totals_values[] = {
       {"titulos_totais_em_atraso", totals.titulos_totais_em_atraso},
@@ -59,7 +59,7 @@ ZabbixCounts send_fixed_values(ZabbixSender& zabbix_server, const std::string& z
   // Escaped and compressed as it is written: the document of 500,000 customers is never
   // held whole.
   SenderTextRequest request(zabbix_host, "discovery_clientes");
-  write_discovery_document(entries.discovery,
+  write_discovery_document(entries.discovery, amounts,
                            [&](std::string_view piece) { request.append(piece); });
   const ZabbixCounts document = zabbix_server.exchange("discovery_clientes", 1, request.finish());
   if (document.failed > 0) refused_keys.emplace_back("discovery_clientes");

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "discovery/customer_entries.hpp"
+#include "discovery/discovery_document.hpp"
 #include "outside/zabbix/zabbix_reply.hpp"
 #include "outside/zabbix/zabbix_sender.hpp"
 
@@ -18,11 +19,12 @@ std::string customer_item_key(std::string_view prefix, const FieldValue& id);
 // totals together, the document always alone). A failed send ends the sequence there: the
 // failure passes on, and the values of earlier requests stay sent.
 
-// The first step: the four totals, then the discovery document. Values the server refused or
-// left uncounted are told on standard error in one line once the document is sent; what the
-// server did with them, summed over the requests, is returned.
+// The first step: the four totals, then the discovery document, with or without the customers'
+// amounts. Values the server refused or left uncounted are told on standard error in one line
+// once the document is sent; what the server did with them, summed over the requests, is
+// returned.
 ZabbixCounts send_fixed_values(ZabbixSender& zabbix_server, const std::string& zabbix_host,
-                               const CustomerEntries& entries);
+                               const CustomerEntries& entries, DocumentAmounts amounts);
 
 // The second step: for each discovery entry, its overdue amount and then its overdue count. Their
 // items may not exist yet (a first run, a new customer), so what the server did with them is

@@ -48,7 +48,8 @@ int discovery_clientes(const DiscoverySettings& settings, const ZabbixSettings& 
     print_debug_report(entries);
     phases.mark("report");
   } else {
-    run_figures::record_refused_fixed(send_fixed_values(*sender, zabbix_host, entries).failed);
+    run_figures::record_refused_fixed(
+        send_fixed_values(*sender, zabbix_host, entries, settings.document_amounts).failed);
     phases.mark("zabbix_fixos");
     run_figures::record_refused_per_customer(
         send_customer_values(*sender, zabbix_host, entries).failed);

@@ -3,6 +3,7 @@
 #include <optional>
 #include <string>
 
+#include "discovery/discovery_document.hpp"
 #include "outside/postgres/pg_connection.hpp"
 #include "outside/zabbix/zabbix_settings.hpp"
 #include "timeseries/snapshot_writers.hpp"
@@ -17,6 +18,7 @@ struct DiscoverySettings {
   QuestDbServer clientes_server;  // of the table bekClientes
   QuestDbServer cobranca_server;  // of the table bekCobranca
   std::string zabbix_host;        // "debug" turns the run into its debug report
+  DocumentAmounts document_amounts = DocumentAmounts::kept;
   // The file that receives the duration of each phase (measurements), when one is named.
   std::optional<std::string> phase_times_file;
   // The machine's own zone, for date-times in a database zone this machine does not know.

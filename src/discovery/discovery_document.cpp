@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "console/value_text.hpp"
+#include "core/macro_names.hpp"
 #include "core/utf8_text.hpp"
 
 namespace sonda {
@@ -90,8 +91,12 @@ void append_value(std::string& out, const FieldValue& value) {
 
 }  // namespace
 
-void write_discovery_document(const MacroEntries& discovery,
+void write_discovery_document(const MacroEntries& discovery, DocumentAmounts amounts,
                               const std::function<void(std::string_view)>& sink) {
+  const auto is_left_out = [amounts](const MacroName& name) {
+    return amounts == DocumentAmounts::left_out &&
+           (name == macro::VALOR_DIVIDA || name == macro::TITULOS_EM_ATRASO);
+  };
   std::string out;
   out.reserve(2 * kDocumentPiece);
   out += "{\"data\": [";
@@ -102,6 +107,7 @@ void write_discovery_document(const MacroEntries& discovery,
     out.push_back('{');
     const char* field_separator = "";
     for (const MacroField& field : entry.fields()) {
+      if (is_left_out(field.name)) continue;
       out += field_separator;
       field_separator = ", ";
       append_string(out, field.name.text());

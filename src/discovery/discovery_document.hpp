@@ -11,6 +11,13 @@ namespace sonda {
 // About the size of each piece of the document handed on as it is written.
 inline constexpr std::size_t kDocumentPiece = 64 * 1024;
 
+// Whether each entry of the document keeps the customer's amounts, "{#VALOR_DIVIDA}" and
+// "{#TITULOS_EM_ATRASO}". They change on most runs, and a Zabbix 6.0 server works through every
+// customer again whenever the document changes (minutes at 100,000 customers); without them the
+// document changes only with the customers themselves, so that the server can discard it
+// unchanged. The amounts still arrive every run as the customers' item values.
+enum class DocumentAmounts { kept, left_out };
+
 // The low-level-discovery document: {"data": [entry, ...]} with each entry an object of its
 // fields in entry order. Written byte for byte this way: ", " between members and elements,
 // ": " after a name, no other blank; printable ASCII as it is but " and \ (escaped), \n \r \t
@@ -21,7 +28,7 @@ inline constexpr std::size_t kDocumentPiece = 64 * 1024;
 //
 // It goes to `sink` in pieces of about kDocumentPiece bytes, in order, as it is written: a
 // document of hundreds of megabytes is never held whole. Time is proportional to its length.
-void write_discovery_document(const MacroEntries& discovery,
+void write_discovery_document(const MacroEntries& discovery, DocumentAmounts amounts,
                               const std::function<void(std::string_view)>& sink);
 
 // Appends `text` as a JSON string, escaped as in the discovery document.

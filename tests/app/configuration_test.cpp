@@ -105,6 +105,27 @@ TEST(Configuration, AFaultyFileIsAConfigErrorNamingFileAndLine) {
                 ": é uma pasta, não um arquivo");
 }
 
+TEST(Configuration, DiscoveryAmountsAreLeftOutOnlyByZero) {
+  EXPECT_EQ(discovery_amounts(environment({})), DocumentAmounts::kept);
+  EXPECT_EQ(discovery_amounts(environment({{"SONDA_DISCOVERY_AMOUNTS", ""}})),
+            DocumentAmounts::kept);
+  EXPECT_EQ(discovery_amounts(environment({{"SONDA_DISCOVERY_AMOUNTS", "1"}})),
+            DocumentAmounts::kept);
+  EXPECT_EQ(discovery_amounts(environment({{"SONDA_DISCOVERY_AMOUNTS", "0"}})),
+            DocumentAmounts::left_out);
+  for (const char* wrong : {"00", " 0", "não", "false"}) {
+    try {
+      discovery_amounts(environment({{"SONDA_DISCOVERY_AMOUNTS", wrong}}));
+      ADD_FAILURE() << wrong;
+    } catch (const ConfigError& error) {
+      EXPECT_EQ(std::string(error.what()),
+                "SONDA_DISCOVERY_AMOUNTS deve ser 1 (a descoberta leva {#VALOR_DIVIDA} e "
+                "{#TITULOS_EM_ATRASO}) ou 0 (a descoberta os deixa de fora), não \"" +
+                    std::string(wrong) + "\"");
+    }
+  }
+}
+
 TEST(Configuration, BatchIsAWholeNumberFromOneToTenThousand) {
   EXPECT_EQ(zabbix_batch(environment({{"SONDA_ZABBIX_BATCH", "1"}})), 1u);
   EXPECT_EQ(zabbix_batch(environment({{"SONDA_ZABBIX_BATCH", "10000"}})), 10000u);
@@ -143,8 +164,9 @@ TEST(Configuration, PackagedExampleIsAllCommentsAndEachSettingItShowsIsTaken) {
   for (const SettingName& name : kSettingNames) {
     EXPECT_EQ(all.find(name.name) != nullptr, name.place == SettingPlace::anywhere) << name.name;
   }
-  EXPECT_EQ(shown, 7);
+  EXPECT_EQ(shown, 8);
   EXPECT_EQ(zabbix_batch(all), 1000u);
+  EXPECT_EQ(discovery_amounts(all), DocumentAmounts::left_out);
 }
 
 }  // namespace

@@ -30,7 +30,7 @@ TEST(ZabbixDelivery, CustomerValuesAreCountedAndReturnedNotWritten) {
   ZabbixSettings settings = zabbix_settings_for(trapper.address());
   settings.batch = 2;
   ZabbixSender sender(settings);
-  send_fixed_values(sender, "h", entries);
+  send_fixed_values(sender, "h", entries, DocumentAmounts::kept);
   const ZabbixCounts counts = send_customer_values(sender, "h", entries);
   EXPECT_EQ(errors.text(), "");
   EXPECT_EQ(trapper.request_sizes(), (std::vector<std::size_t>{2, 2, 1, 2, 2, 2}));

@@ -17,9 +17,10 @@ using test::integer;
 using test::text;
 
 // The whole document of a few entries, in one string.
-std::string discovery_document(const std::vector<MacroEntry>& discovery) {
+std::string discovery_document(const std::vector<MacroEntry>& discovery,
+                               DocumentAmounts amounts = DocumentAmounts::kept) {
   std::string document;
-  write_discovery_document(BuiltMacroEntries(discovery),
+  write_discovery_document(BuiltMacroEntries(discovery), amounts,
                            [&](std::string_view piece) { document += piece; });
   return document;
 }
@@ -42,6 +43,13 @@ TEST(DiscoveryDocument, TwoCustomers) {
             R"("{#CONTATO}": "0000-0000 | 1111-1111"}, {"{#CLIENTE_ID}": 43, "{#RAZAOSOCIAL}": )"
             R"("Loja Azul", "{#CPF_CNPJ}": null, "{#VALOR_DIVIDA}": 0.0, "{#TITULOS_EM_ATRASO}": )"
             R"(0, "{#CONTATO}": "N/A"}]})");
+
+  // Without the amounts, the same members in the same order, and nothing else changes.
+  EXPECT_EQ(discovery_document(discovery, DocumentAmounts::left_out),
+            R"({"data": [{"{#CLIENTE_ID}": 42, "{#RAZAOSOCIAL}": "Mercado Esta\u00e7\u00e3o", )"
+            R"("{#CPF_CNPJ}": "00000000000", "{#CONTATO}": "0000-0000 | 1111-1111"}, )"
+            R"({"{#CLIENTE_ID}": 43, "{#RAZAOSOCIAL}": "Loja Azul", "{#CPF_CNPJ}": null, )"
+            R"("{#CONTATO}": "N/A"}]})");
 }
 
 TEST(DiscoveryDocument, EmptyList) { EXPECT_EQ(discovery_document({}), R"({"data": []})"); }
@@ -105,7 +113,7 @@ TEST(DiscoveryDocument, LargeDocumentFramedAsItIsWrittenIsTheWholeDocumentsFrame
   std::string document;
   std::size_t pieces = 0;
   SenderTextRequest request("sonda \"á\"", "discovery_clientes");
-  write_discovery_document(entries.discovery, [&](std::string_view piece) {
+  write_discovery_document(entries.discovery, DocumentAmounts::kept, [&](std::string_view piece) {
     document += piece;
     request.append(piece);
     ++pieces;

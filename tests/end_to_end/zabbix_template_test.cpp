@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -118,6 +119,73 @@ TEST_P(ZabbixTemplate, ImportsLinksAndItsExternalCheckDiscoversTheCustomers) {
       return std::find(problems.begin(), problems.end(), name) != problems.end();
     })) << name;
   }
+}
+
+// Without the amounts, a run whose customers are the same sends the same document, which the
+// template's discovery rule discards: the server does not work through the customers again. A
+// change of a prototype shows which documents were worked through: it reaches the discovered
+// items only with a document the server did not discard.
+TEST_P(ZabbixTemplate, WithoutAmountsOnlyADocumentWithChangedCustomersIsDiscoveredAgain) {
+  const ZabbixServer& server = zabbix_server(GetParam());
+  truncate_questdb_tables();
+  ZabbixApi api(server);
+  const std::string template_id = import_sonda_template(api);
+  const std::string host = "sonda-descoberta-estavel";
+  const std::string host_id = create_template_host(api, host, template_id);
+  wait_until_server_has_host(api, host_id, host);
+  const std::string database = "cobranca_descoberta_estavel";
+  create_database(database, {"billing_schema.sql", "billing_fixture.sql"});
+  RunSettings settings = fixture_settings(database);
+  settings.zabbix_host.assign(host);
+  ProcessOptions options;
+  options.env["SONDA_ZABBIX_SERVER"] = server.address;
+  options.env["SSL_CERT_FILE"] = questdb_server().ca;
+  options.env["SONDA_DISCOVERY_AMOUNTS"] = "0";
+  const auto debt_item_name = [&] {
+    return api
+        .call("item.get", {{"hostids", {host_id}},
+                           {"output", {"name"}},
+                           {"filter", {{"key_", "valor_divida[1]"}}}})
+        .at(0)
+        .at("name")
+        .get<std::string>();
+  };
+
+  ASSERT_EQ(run_probe(full_form_arguments(settings), options).out, "OK\n");
+  ASSERT_TRUE(eventually([&] { return discovered(items_of(api, host_id)) == 10; }));
+  EXPECT_EQ(debt_item_name(), "Dívida de Mercado Estação (00000000000)");
+
+  // The template as shipped again afterwards, for the tests that follow, however this one ends.
+  struct ShippedTemplate {
+    ZabbixApi& api;
+    ~ShippedTemplate() {
+      try {
+        import_sonda_template(api);
+      } catch (const std::exception& error) {
+        ADD_FAILURE() << error.what();
+      }
+    }
+  } shipped{api};
+  const json prototype =
+      api.call("itemprototype.get", {{"templateids", {template_id}},
+                                     {"output", {"itemid"}},
+                                     {"filter", {{"key_", "valor_divida[{#CLIENTE_ID}]"}}}});
+  api.call("itemprototype.update", {{"itemid", prototype.at(0).at("itemid")},
+                                    {"name", "Dívida em aberto de {#RAZAOSOCIAL}"}});
+
+  // Some customers paid: only the amounts changed, and the document is the same.
+  PgSession billing(database);
+  billing.exec("UPDATE financeiro_titulo SET valor = valor + 10");
+  ASSERT_EQ(run_probe(full_form_arguments(settings), options).out, "OK\n");
+  std::this_thread::sleep_for(std::chrono::seconds(5));
+  EXPECT_EQ(debt_item_name(), "Dívida de Mercado Estação (00000000000)");
+
+  // A customer renamed changes the document, which is discovered again.
+  billing.exec("UPDATE admcore_pessoa SET nome = 'Mercado Estação Novo' WHERE id = 1");
+  ASSERT_EQ(run_probe(full_form_arguments(settings), options).out, "OK\n");
+  EXPECT_TRUE(eventually([&] {
+    return debt_item_name() == "Dívida em aberto de Mercado Estação Novo";
+  })) << debt_item_name();
 }
 
 INSTANTIATE_TEST_SUITE_P(Zabbix, ZabbixTemplate, ::testing::ValuesIn(kZabbixVersions),
