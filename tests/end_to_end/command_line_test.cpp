@@ -89,6 +89,7 @@ TEST(CommandLine, ShortFormOfAnyOtherModeFailsNamingZabbixHost) {
 ProcessOptions with_unusable_sending_settings() {
   ProcessOptions options;
   options.env["SONDA_ZABBIX_BATCH"] = "abc";
+  options.env["SONDA_DISCOVERY_AMOUNTS"] = "sim";
   options.env["SONDA_ZABBIX_CONFIG"] = "/dev/zero";
   options.env["SONDA_ZABBIX_SERVER"] = "127.0.0.1";
   return options;
@@ -129,6 +130,7 @@ TEST(CommandLine, ModesMatchExactlyAndReadASettingOnlyWhereTheyUseIt) {
        "ConfigError: endereço do servidor Zabbix inválido na variável "
        "SONDA_ZABBIX_SERVER: \"host:porta\""},
       {"SONDA_ZABBIX_BATCH", "ConfigError: SONDA_ZABBIX_BATCH deve ser um número inteiro"},
+      {"SONDA_DISCOVERY_AMOUNTS", "ConfigError: SONDA_DISCOVERY_AMOUNTS deve ser 1"},
       {"SONDA_CONFIG_FILE",
        "ConfigError: não foi possível ler o arquivo de configuração "
        "/nada/sonda-cobranca.conf: No such file or directory"},
