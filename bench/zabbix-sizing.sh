@@ -265,9 +265,11 @@ lld_busy_since() {
       worker = $4
       if (title != seen[worker]) {
         seen[worker] = title
+        # A window that began well before the document is an earlier document still being
+        # worked through (its last minutes may be spent waiting on the database).
         if ($1 > since && match(title, /idle [0-9.]+ ?sec during [0-9.]+ sec/)) {
           split(substr(title, RSTART, RLENGTH), w, /[ a-z]+/)
-          busy += w[3] - w[2]
+          if ($1 - w[3] >= since - 10) busy += w[3] - w[2]
         }
       }
     } END { printf "%.1f", busy }' "$dir/lld.titles"
