@@ -158,24 +158,31 @@ TEST_P(ZabbixTemplate, WithoutAmountsOnlyADocumentWithChangedCustomersIsDiscover
 
   ASSERT_EQ(run_probe(full_form_arguments(settings), options).out, "OK\n");
   ASSERT_TRUE(eventually([&] { return discovered(items_of(api, host_id)) == 10; }));
-  const auto first = last_discovered();
-  ASSERT_TRUE(first.has_value());
 
-  // Some customers paid: only the amounts changed, and the document is the same.
+  // Some customers pay between runs: only the amounts change, and the document stays the same.
+  // While the host is new the server may still work through one such document (its first
+  // value can reach preprocessing before the rule's steps do); then it discards them.
   PgSession billing(database);
-  billing.exec("UPDATE financeiro_titulo SET valor = valor + 10");
-  std::this_thread::sleep_for(std::chrono::seconds(1));  // a later second to record
-  ASSERT_EQ(run_probe(full_form_arguments(settings), options).out, "OK\n");
-  std::this_thread::sleep_for(std::chrono::seconds(5));
-  EXPECT_EQ(last_discovered(), first);
+  bool discarded = false;
+  for (int run = 0; run < 4 && !discarded; ++run) {
+    billing.exec("UPDATE financeiro_titulo SET valor = valor + 10");
+    std::this_thread::sleep_for(std::chrono::seconds(2));  // a later second to record
+    const auto before = last_discovered();
+    ASSERT_TRUE(before.has_value());
+    ASSERT_EQ(run_probe(full_form_arguments(settings), options).out, "OK\n");
+    std::this_thread::sleep_for(std::chrono::seconds(4));
+    discarded = last_discovered() == before;
+  }
+  EXPECT_TRUE(discarded);
 
   // A customer renamed changes the document, which is discovered again.
+  const auto kept = last_discovered();
   billing.exec("UPDATE admcore_pessoa SET nome = 'Mercado Estação Novo' WHERE id = 1");
   ASSERT_EQ(run_probe(full_form_arguments(settings), options).out, "OK\n");
   EXPECT_TRUE(eventually([&] {
     return debt_item_name() == "Dívida de Mercado Estação Novo (00000000000)";
   })) << debt_item_name();
-  EXPECT_NE(last_discovered(), first);
+  EXPECT_NE(last_discovered(), kept);
 }
 
 INSTANTIATE_TEST_SUITE_P(Zabbix, ZabbixTemplate, ::testing::ValuesIn(kZabbixVersions),
