@@ -28,6 +28,17 @@ std::string config_failure(const Configuration& from, const std::string& default
   return "(no failure)";
 }
 
+// What reading one setting of `configuration` with `read` fails with.
+template <typename Read>
+std::string setting_failure(Read read, const Configuration& configuration) {
+  try {
+    read(configuration);
+  } catch (const ConfigError& error) {
+    return error.what();
+  }
+  return "(no failure)";
+}
+
 TEST(Configuration, DefaultsThenTheFileThenTheEnvironment) {
   TempDir dir;
   const auto file = dir.write("sonda.conf",
@@ -84,16 +95,10 @@ TEST(Configuration, AFaultyFileIsAConfigErrorNamingFileAndLine) {
 
   // A malformed value fails where the setting is used, naming where it came from.
   dir.write("sonda.conf", "\nSONDA_ZABBIX_BATCH=abc\n");
-  const Configuration configuration = run_configuration(environment({}), path);
-  try {
-    zabbix_batch(configuration);
-    ADD_FAILURE();
-  } catch (const ConfigError& error) {
-    EXPECT_EQ(std::string(error.what()),
-              "SONDA_ZABBIX_BATCH em " + path +
-                  ", linha 2 deve ser um número inteiro de 1 a 10000 (valores por envio ao "
-                  "Zabbix), não \"abc\"");
-  }
+  EXPECT_EQ(setting_failure(zabbix_batch, run_configuration(environment({}), path)),
+            "SONDA_ZABBIX_BATCH em " + path +
+                ", linha 2 deve ser um número inteiro de 1 a 10000 (valores por envio ao "
+                "Zabbix), não \"abc\"");
 
   // A file the operator named must be readable; so must the default one once it is there.
   const std::string missing = dir.path() / "nada.conf";
@@ -114,15 +119,10 @@ TEST(Configuration, DiscoveryAmountsAreLeftOutOnlyByZero) {
   EXPECT_EQ(discovery_amounts(environment({{"SONDA_DISCOVERY_AMOUNTS", "0"}})),
             DocumentAmounts::left_out);
   for (const char* wrong : {"00", " 0", "não", "false"}) {
-    try {
-      discovery_amounts(environment({{"SONDA_DISCOVERY_AMOUNTS", wrong}}));
-      ADD_FAILURE() << wrong;
-    } catch (const ConfigError& error) {
-      EXPECT_EQ(std::string(error.what()),
-                "SONDA_DISCOVERY_AMOUNTS deve ser 1 (a descoberta leva {#VALOR_DIVIDA} e "
-                "{#TITULOS_EM_ATRASO}) ou 0 (a descoberta os deixa de fora), não \"" +
-                    std::string(wrong) + "\"");
-    }
+    EXPECT_EQ(setting_failure(discovery_amounts, environment({{"SONDA_DISCOVERY_AMOUNTS", wrong}})),
+              "SONDA_DISCOVERY_AMOUNTS deve ser 1 (a descoberta leva {#VALOR_DIVIDA} e "
+              "{#TITULOS_EM_ATRASO}) ou 0 (a descoberta os deixa de fora), não \"" +
+                  std::string(wrong) + "\"");
   }
 }
 
@@ -131,15 +131,10 @@ TEST(Configuration, BatchIsAWholeNumberFromOneToTenThousand) {
   EXPECT_EQ(zabbix_batch(environment({{"SONDA_ZABBIX_BATCH", "10000"}})), 10000u);
   for (const char* wrong :
        {"", "0", "10001", "-5", "+5", " 5", "5 ", "1e3", "mil", "99999999999999999999"}) {
-    try {
-      zabbix_batch(environment({{"SONDA_ZABBIX_BATCH", wrong}}));
-      ADD_FAILURE() << wrong;
-    } catch (const ConfigError& error) {
-      EXPECT_EQ(std::string(error.what()),
-                "SONDA_ZABBIX_BATCH deve ser um número inteiro de 1 a 10000 (valores por envio "
-                "ao Zabbix), não \"" +
-                    std::string(wrong) + "\"");
-    }
+    EXPECT_EQ(setting_failure(zabbix_batch, environment({{"SONDA_ZABBIX_BATCH", wrong}})),
+              "SONDA_ZABBIX_BATCH deve ser um número inteiro de 1 a 10000 (valores por envio "
+              "ao Zabbix), não \"" +
+                  std::string(wrong) + "\"");
   }
 }
 
