@@ -7,6 +7,41 @@
 
 namespace sonda::test {
 
+namespace {
+
+PGconn* connect(const PgServer& server, const std::string& database) {
+  const char* const keywords[] = {"host", "port", "dbname", "user", "password", nullptr};
+  const char* const values[] = {server.host.c_str(), server.port.c_str(),     database.c_str(),
+                                server.user.c_str(), server.password.c_str(), nullptr};
+  PGconn* connection = PQconnectdbParams(keywords, values, 0);
+  if (PQstatus(connection) != CONNECTION_OK) {
+    const std::string message = PQerrorMessage(connection);
+    PQfinish(connection);
+    throw std::runtime_error("test session: " + message);
+  }
+  PQsetNoticeProcessor(
+      connection, [](void*, const char*) {}, nullptr);
+  return connection;
+}
+
+// The databases scripts/test-servers.sh loaded once are as old as the servers; the bills the
+// fixture dates relative to today are moved to the day the test runs on, so that the expected
+// totals hold on any day.
+void follow_today(const PgServer& server) {
+  for (const std::string& database :
+       {server.database, server_setting("SONDA_TEST_PG_TLS_DATABASE")}) {
+    PGconn* connection = connect(server, database);
+    PGresult* result = PQexec(connection, "SELECT fixture_follow_today()");
+    const bool moved = PQresultStatus(result) == PGRES_TUPLES_OK;
+    const std::string message = PQresultErrorMessage(result);
+    PQclear(result);
+    PQfinish(connection);
+    if (!moved) throw std::runtime_error("fixture dates of " + database + ": " + message);
+  }
+}
+
+}  // namespace
+
 std::string server_setting(const std::string& name) {
   const char* value = std::getenv(name.c_str());
   if (value == nullptr) {
@@ -23,23 +58,13 @@ const PgServer& pg_server() {
       server_setting("SONDA_TEST_PG_USER"),     server_setting("SONDA_TEST_PG_PASSWORD"),
       server_setting("SONDA_TEST_PG_DATABASE"), server_setting("SONDA_TEST_PG_LOG"),
       server_setting("SONDA_TEST_FIXTURES")};
+  // Once per test process, before any test reads the shared fixture databases.
+  static const bool dates_follow_today = (follow_today(server), true);
+  (void)dates_follow_today;
   return server;
 }
 
-PgSession::PgSession(const std::string& database) {
-  const PgServer& server = pg_server();
-  const char* const keywords[] = {"host", "port", "dbname", "user", "password", nullptr};
-  const char* const values[] = {server.host.c_str(), server.port.c_str(),     database.c_str(),
-                                server.user.c_str(), server.password.c_str(), nullptr};
-  connection_ = PQconnectdbParams(keywords, values, 0);
-  if (PQstatus(connection_) != CONNECTION_OK) {
-    const std::string message = PQerrorMessage(connection_);
-    PQfinish(connection_);
-    throw std::runtime_error("test session: " + message);
-  }
-  PQsetNoticeProcessor(
-      connection_, [](void*, const char*) {}, nullptr);
-}
+PgSession::PgSession(const std::string& database) : connection_(connect(pg_server(), database)) {}
 
 PgSession::~PgSession() { PQfinish(connection_); }
 
