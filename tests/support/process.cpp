@@ -8,6 +8,7 @@
 
 #include <cstdlib>
 #include <stdexcept>
+#include <string_view>
 
 namespace sonda::test {
 
@@ -24,30 +25,44 @@ void read_some(int& fd, std::string& into) {
   }
 }
 
-[[noreturn]] void exec_child(const std::string& program, const std::vector<std::string>& arguments,
-                             const ProcessOptions& options, int out_fd, int err_fd, int in_fd) {
-  ::dup2(in_fd, STDIN_FILENO);
-  if (options.stdout_path) {
-    const int fd = ::open(options.stdout_path->c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    ::dup2(fd, STDOUT_FILENO);
-  } else {
-    ::dup2(out_fd, STDOUT_FILENO);
-  }
-  ::dup2(err_fd, STDERR_FILENO);
-  for (const auto& [name, value] : options.env) {
-    if (value) {
-      ::setenv(name.c_str(), value->c_str(), 1);
-    } else {
-      ::unsetenv(name.c_str());
-    }
-  }
-  if (options.prepare_child) options.prepare_child();
-  std::vector<std::string> texts{options.argv0.value_or(program)};
-  texts.insert(texts.end(), arguments.begin(), arguments.end());
+// What the child needs, made before the fork: the tests fork while other threads of theirs run
+// (fake servers), and one of those may hold the allocator's lock at that moment, which a child
+// that allocates would then wait on for ever (AddressSanitizer's allocator is not reset in a
+// forked child). Between fork and exec the child only duplicates descriptors and calls execve.
+struct ChildImage {
+  std::vector<std::string> argument_texts;
+  std::vector<std::string> environment_texts;
   std::vector<char*> argv;
-  for (std::string& text : texts) argv.push_back(text.data());
-  argv.push_back(nullptr);
-  ::execv(program.c_str(), argv.data());
+  std::vector<char*> envp;
+};
+
+ChildImage child_image(const std::string& program, const std::vector<std::string>& arguments,
+                       const ProcessOptions& options) {
+  ChildImage image;
+  image.argument_texts.push_back(options.argv0.value_or(program));
+  image.argument_texts.insert(image.argument_texts.end(), arguments.begin(), arguments.end());
+  for (char** entry = environ; *entry != nullptr; ++entry) {
+    const std::string_view text(*entry);
+    const std::string name(text.substr(0, text.find('=')));
+    if (!options.env.contains(name)) image.environment_texts.emplace_back(text);
+  }
+  for (const auto& [name, value] : options.env) {
+    if (value) image.environment_texts.push_back(name + "=" + *value);
+  }
+  for (std::string& text : image.argument_texts) image.argv.push_back(text.data());
+  image.argv.push_back(nullptr);
+  for (std::string& text : image.environment_texts) image.envp.push_back(text.data());
+  image.envp.push_back(nullptr);
+  return image;
+}
+
+[[noreturn]] void exec_child(const std::string& program, ChildImage& image,
+                             const ProcessOptions& options, int stdout_fd, int err_fd, int in_fd) {
+  ::dup2(in_fd, STDIN_FILENO);
+  ::dup2(stdout_fd, STDOUT_FILENO);
+  ::dup2(err_fd, STDERR_FILENO);
+  if (options.prepare_child) options.prepare_child();
+  ::execve(program.c_str(), image.argv.data(), image.envp.data());
   ::_exit(127);
 }
 
@@ -62,9 +77,17 @@ RunningProcess::RunningProcess(const std::string& program,
       ::pipe2(in_pipe, O_CLOEXEC) != 0) {
     throw std::runtime_error("pipe");
   }
+  int stdout_fd = out_pipe[1];
+  if (options.stdout_path) {
+    stdout_fd =
+        ::open(options.stdout_path->c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (stdout_fd < 0) throw std::runtime_error("cannot open " + *options.stdout_path);
+  }
+  ChildImage image = child_image(program, arguments, options);
   start_ = std::chrono::steady_clock::now();
   pid_ = ::fork();
-  if (pid_ == 0) exec_child(program, arguments, options, out_pipe[1], err_pipe[1], in_pipe[0]);
+  if (pid_ == 0) exec_child(program, image, options, stdout_fd, err_pipe[1], in_pipe[0]);
+  if (stdout_fd != out_pipe[1]) ::close(stdout_fd);
   ::close(out_pipe[1]);
   ::close(err_pipe[1]);
   ::close(in_pipe[0]);
