@@ -331,7 +331,6 @@ for run in $(seq 1 "$later_runs"); do
   [ "$result" = ok ] || break
   # The workers' ticks are quiet before the run.
   sleep 6
-  ticks_before=$(tail -n 1 "$dir/lld.ticks" | cut -d' ' -f2)
   # As between two runs at an ISP, some customers paid: their amounts change, nothing else.
   sql -d "$billing" -c "UPDATE financeiro_titulo SET status = 2 WHERE id IN (SELECT id
     FROM financeiro_titulo WHERE status IN (1, 4, 5) AND data_vencimento < CURRENT_DATE
@@ -354,7 +353,11 @@ for run in $(seq 1 "$later_runs"); do
   [ "$result" = ok ] || break
   wait_lld_quiet || break
   lld_busy_s+=("$(lld_busy_since "$doc_at")")
-  lld_cpu_s+=("$(awk -v a="$ticks_before" -v b="$last_ticks" -v hz="$hz" 'BEGIN { printf "%.1f", (b - a) / hz }')")
+  # The workers' ticks that grew after the run started; a sample that found no worker (0) is
+  # not a drop to count from.
+  lld_cpu_s+=("$(awk -v since="$run_start" -v hz="$hz" '$1 >= since && $2 > 0 {
+      if (last > 0 && $2 > last) ticks += $2 - last
+      last = $2 } END { printf "%.1f", ticks / hz }' "$dir/lld.ticks")")
 done
 alive || true
 
