@@ -50,6 +50,9 @@ class OutcomeHost {
   explicit OutcomeHost(const std::string& name, const json& macros = json::array()) : name_(name) {
     id_ = create_template_host(api_, name, import_sonda_template(api_), macros);
   }
+  ~OutcomeHost() { delete_template_host(api_, id_); }
+  OutcomeHost(const OutcomeHost&) = delete;
+  OutcomeHost& operator=(const OutcomeHost&) = delete;
 
   ZabbixApi& api() { return api_; }
   const std::string& name() const { return name_; }

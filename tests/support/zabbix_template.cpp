@@ -1,6 +1,7 @@
 #include "support/zabbix_template.hpp"
 
 #include <algorithm>
+#include <iostream>
 
 #include "support/questdb.hpp"
 #include "support/servers.hpp"
@@ -66,7 +67,26 @@ std::string create_template_host(ZabbixApi& api, const std::string& name,
                                                 {"groups", {{{"groupid", "2"}}}},
                                                 {"templates", {{{"templateid", template_id}}}},
                                                 {"macros", macros}});
-  return created.at("hostids").at(0).get<std::string>();
+  const std::string host_id = created.at("hostids").at(0).get<std::string>();
+  set_external_check(api, host_id, false);
+  return host_id;
+}
+
+json set_external_check(ZabbixApi& api, const std::string& host_id, bool enabled) {
+  const json external = api.call(
+      "item.get",
+      {{"hostids", {host_id}}, {"output", {"itemid", "key_"}}, {"filter", {{"type", 10}}}});
+  if (external.size() != 1) throw std::runtime_error("host " + host_id + ": no external check");
+  api.call("item.update", {{"itemid", external[0].at("itemid")}, {"status", enabled ? 0 : 1}});
+  return external[0];
+}
+
+void delete_template_host(ZabbixApi& api, const std::string& host_id) noexcept {
+  try {
+    api.call("host.delete", json::array({host_id}));
+  } catch (const std::exception& failure) {
+    std::cerr << "host " << host_id << " not deleted: " << failure.what() << std::endl;
+  }
 }
 
 namespace {
