@@ -47,23 +47,19 @@ std::vector<std::string> probe_problems(ZabbixApi& api, const std::string& host_
 // A host linked to the template, and the runs that report to it.
 class OutcomeHost {
  public:
-  explicit OutcomeHost(const std::string& name, const json& macros = json::array()) : name_(name) {
-    id_ = create_template_host(api_, name, import_sonda_template(api_), macros);
-  }
-  ~OutcomeHost() { delete_template_host(api_, id_); }
-  OutcomeHost(const OutcomeHost&) = delete;
-  OutcomeHost& operator=(const OutcomeHost&) = delete;
+  explicit OutcomeHost(const std::string& name, const json& macros = json::array())
+      : name_(name), host_(create_template_host(api_, name, import_sonda_template(api_), macros)) {}
 
   ZabbixApi& api() { return api_; }
   const std::string& name() const { return name_; }
-  const std::string& id() const { return id_; }
+  const std::string& id() const { return host_.id(); }
   const std::filesystem::path& logs() const { return logs_.path(); }
 
   // Until the server has the whole host.
-  void wait_until_known() { wait_until_server_has_host(api_, id_, name_); }
+  void wait_until_known() { wait_until_server_has_host(api_, host_.id(), name_); }
 
   // Enables or disables the host's discovery rule, and waits until the server sees it.
-  void enable_discovery(bool enabled) { enable_discovery_rule(api_, id_, name_, enabled); }
+  void enable_discovery(bool enabled) { enable_discovery_rule(api_, host_.id(), name_, enabled); }
 
   // The seventeen settings of a discovery run for this host against the test servers, changed
   // by `change`.
@@ -112,7 +108,7 @@ class OutcomeHost {
   json outcome(std::size_t n) {
     std::vector<std::string> values;
     eventually([&] {
-      values = item_history(api_, id_, "sonda_execucao");
+      values = item_history(api_, host_.id(), "sonda_execucao");
       return values.size() >= n;
     });
     EXPECT_EQ(values.size(), n) << "outcomes of " << name_;
@@ -124,13 +120,13 @@ class OutcomeHost {
   }
 
   bool problem_opens(const std::string& prefix) {
-    return eventually([&] { return open_problem(api_, id_, prefix).has_value(); }, 30s);
+    return eventually([&] { return open_problem(api_, host_.id(), prefix).has_value(); }, 30s);
   }
   bool problem_resolves(const std::string& prefix) {
-    return eventually([&] { return !open_problem(api_, id_, prefix).has_value(); }, 30s);
+    return eventually([&] { return !open_problem(api_, host_.id(), prefix).has_value(); }, 30s);
   }
   std::string opdata(const std::string& prefix) {
-    const auto problem = open_problem(api_, id_, prefix);
+    const auto problem = open_problem(api_, host_.id(), prefix);
     return problem ? problem->at("opdata").get<std::string>() : "";
   }
 
@@ -138,7 +134,7 @@ class OutcomeHost {
   // refuses the unencrypted value `value` of `key`.
   void take_only_psk(const std::string& key, const std::string& value) {
     const ZabbixTlsSetup& tls = zabbix_tls_setup();
-    api_.call("host.update", {{"hostid", id_},
+    api_.call("host.update", {{"hostid", host_.id()},
                               {"tls_accept", 2},
                               {"tls_psk_identity", tls.psk_identity},
                               {"tls_psk", read_file(tls.file("probe.psk")).substr(0, 64)}});
@@ -150,12 +146,13 @@ class OutcomeHost {
   // their values. The tests' own unencrypted value that tells it is let in for that moment.
   void wait_for_customer_items() {
     const bool made = eventually([&] {
-      const json items = api_.call(
-          "item.get", {{"hostids", {id_}}, {"filter", {{"flags", 4}}}, {"countOutput", true}});
+      const json items =
+          api_.call("item.get",
+                    {{"hostids", {host_.id()}}, {"filter", {{"flags", 4}}}, {"countOutput", true}});
       return items.get<std::string>() == "10";
     });
     ASSERT_TRUE(made);
-    if (psk_only_) api_.call("host.update", {{"hostid", id_}, {"tls_accept", 3}});
+    if (psk_only_) api_.call("host.update", {{"hostid", host_.id()}, {"tls_accept", 3}});
     reload_zabbix_configuration(zabbix_server(), name_, "titulos_em_atraso[5]");
     if (psk_only_) take_only_psk("titulos_em_atraso[5]", "0");
   }
@@ -163,7 +160,7 @@ class OutcomeHost {
  private:
   ZabbixApi api_;
   std::string name_;
-  std::string id_;
+  TemplateHost host_;
   TempDir logs_;
   bool psk_only_ = false;
 };

@@ -9,7 +9,6 @@
 
 #include <gtest/gtest.h>
 
-#include "core/scope_guard.hpp"
 #include "support/process.hpp"
 #include "support/questdb.hpp"
 #include "support/servers.hpp"
@@ -49,12 +48,12 @@ TEST_P(ZabbixTemplate, ImportsLinksAndItsExternalCheckDiscoversTheCustomers) {
   truncate_questdb_tables();
   ZabbixApi api(server);
   // A low debt threshold, for the debt trigger of the fixture's first customer.
-  const std::string host_id =
+  const TemplateHost host =
       create_template_host(api, kHost, import_sonda_template(api),
                            json::array({host_macro("{$SONDA.DIVIDA.MAX}", "150")}));
+  const std::string& host_id = host.id();
   // The template's external check, enabled for this test only and started now instead of in
   // ten minutes.
-  const ScopeGuard delete_host([&] { delete_template_host(api, host_id); });
   const json external = set_external_check(api, host_id, true);
   wait_until_server_has_host(api, host_id, kHost);
   EXPECT_TRUE(external.at("key_").get<std::string>().starts_with(
@@ -128,8 +127,8 @@ TEST_P(ZabbixTemplate, WithoutAmountsOnlyADocumentWithChangedCustomersIsDiscover
   truncate_questdb_tables();
   ZabbixApi api(server);
   const std::string host = "sonda-descoberta-estavel";
-  const std::string host_id = create_template_host(api, host, import_sonda_template(api));
-  const ScopeGuard delete_host([&] { delete_template_host(api, host_id); });
+  const TemplateHost made = create_template_host(api, host, import_sonda_template(api));
+  const std::string& host_id = made.id();
   wait_until_server_has_host(api, host_id, host);
   const std::string database = "cobranca_descoberta_estavel";
   create_database(database, {"billing_schema.sql", "billing_fixture.sql"});

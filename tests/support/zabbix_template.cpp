@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <iostream>
+#include <utility>
 
 #include "support/questdb.hpp"
 #include "support/servers.hpp"
@@ -36,8 +37,22 @@ std::string import_sonda_template(ZabbixApi& api) {
   return templates.at(0).at("templateid").get<std::string>();
 }
 
-std::string create_template_host(ZabbixApi& api, const std::string& name,
-                                 const std::string& template_id, const json& extra) {
+TemplateHost::TemplateHost(ZabbixApi& api, std::string id) : api_(api), id_(std::move(id)) {}
+
+TemplateHost::TemplateHost(TemplateHost&& other) noexcept
+    : api_(other.api_), id_(std::exchange(other.id_, {})) {}
+
+TemplateHost::~TemplateHost() {
+  if (id_.empty()) return;
+  try {
+    api_.call("host.delete", json::array({id_}));
+  } catch (const std::exception& failure) {
+    std::cerr << "host " << id_ << " not deleted: " << failure.what() << std::endl;
+  }
+}
+
+TemplateHost create_template_host(ZabbixApi& api, const std::string& name,
+                                  const std::string& template_id, const json& extra) {
   const json existing =
       api.call("host.get", {{"output", {"hostid"}}, {"filter", {{"host", {name}}}}});
   for (const auto& host : existing) api.call("host.delete", json::array({host.at("hostid")}));
@@ -67,9 +82,9 @@ std::string create_template_host(ZabbixApi& api, const std::string& name,
                                                 {"groups", {{{"groupid", "2"}}}},
                                                 {"templates", {{{"templateid", template_id}}}},
                                                 {"macros", macros}});
-  const std::string host_id = created.at("hostids").at(0).get<std::string>();
-  set_external_check(api, host_id, false);
-  return host_id;
+  TemplateHost host(api, created.at("hostids").at(0).get<std::string>());
+  set_external_check(api, host.id(), false);
+  return host;
 }
 
 json set_external_check(ZabbixApi& api, const std::string& host_id, bool enabled) {
@@ -79,14 +94,6 @@ json set_external_check(ZabbixApi& api, const std::string& host_id, bool enabled
   if (external.size() != 1) throw std::runtime_error("host " + host_id + ": no external check");
   api.call("item.update", {{"itemid", external[0].at("itemid")}, {"status", enabled ? 0 : 1}});
   return external[0];
-}
-
-void delete_template_host(ZabbixApi& api, const std::string& host_id) noexcept {
-  try {
-    api.call("host.delete", json::array({host_id}));
-  } catch (const std::exception& failure) {
-    std::cerr << "host " << host_id << " not deleted: " << failure.what() << std::endl;
-  }
 }
 
 namespace {

@@ -19,25 +19,37 @@ nlohmann::json host_macro(const std::string& name, const std::string& value, boo
 // does, and returns its id.
 std::string import_sonda_template(ZabbixApi& api);
 
+// A host of the template made for one test, deleted when the test is done with it, on every
+// path (a failure to delete is only printed). A host that outlived its test would run the
+// template's external check in the middle of later ones: every import of the template enables
+// the check again on each host linked to it.
+class TemplateHost {
+ public:
+  TemplateHost(ZabbixApi& api, std::string id);
+  TemplateHost(TemplateHost&& other) noexcept;
+  TemplateHost& operator=(TemplateHost&&) = delete;
+  ~TemplateHost();
+
+  const std::string& id() const { return id_; }
+
+ private:
+  ZabbixApi& api_;
+  std::string id_;
+};
+
 // Creates the host `name` (deleting any earlier one of that name) linked to the template, with
 // an agent interface and the macros that point the probe at the test servers, then `extra`
-// macros; returns its id. The template's items take values once the server has reloaded its
-// configuration (reload_zabbix_configuration). The template's external check is disabled on
-// the host: left to its schedule, the server would start runs of its own in the middle of
-// other tests, writing the fixture's customers to the shared QuestDB tables and sending
-// outcomes nobody asked for. A test that runs it enables it (set_external_check).
-std::string create_template_host(ZabbixApi& api, const std::string& name,
-                                 const std::string& template_id,
-                                 const nlohmann::json& extra = nlohmann::json::array());
+// macros. The template's items take values once the server has reloaded its configuration
+// (reload_zabbix_configuration). The template's external check is disabled on the host: left
+// to its schedule, the server would start runs of its own in the middle of other tests,
+// writing the fixture's customers to the shared QuestDB tables and sending outcomes nobody
+// asked for. A test that runs it enables it (set_external_check).
+TemplateHost create_template_host(ZabbixApi& api, const std::string& name,
+                                  const std::string& template_id,
+                                  const nlohmann::json& extra = nlohmann::json::array());
 
 // Enables or disables the template's external check on the host; returns the item.
 nlohmann::json set_external_check(ZabbixApi& api, const std::string& host_id, bool enabled);
-
-// Deletes the host, for a test that is done with it; a failure is only printed, so that this
-// can run while a test leaves on a failure. A host of the template that outlived its test would
-// run its external check in the middle of later ones: every import of the template enables the
-// check again on each host linked to it.
-void delete_template_host(ZabbixApi& api, const std::string& host_id) noexcept;
 
 // Waits until the Zabbix server has the whole host `name` just created. A configuration sync
 // that runs while a host is created (or an earlier one of the same name deleted) may hold part
